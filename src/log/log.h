@@ -1,0 +1,42 @@
+// The diagnostic log: one text file in the user's temporary folder with one level of rotation.
+// Portable. Any thread may log; each call returns after its line was written and the file closed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Process-wide switch: while 0, WriteLog and LogHex do nothing (no formatting, no file access).
+// Loaded from the settings at start-up; read without a lock.
+extern volatile int LogEnabled;
+
+// printf-style line; the formatted text is cut at 1023 characters.
+void WriteLog(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// The prefix unchanged, then the first 20 bytes as "%02x " each, then " +%d" with the number of
+// bytes not shown. The prefix is text, never a format.
+void LogHex(const char* prefix, const void* bytes, size_t n);
+
+// One time-stamped line "%4d-%d-%d %d:%d:%d:%d %s\n"; rotates the file above 1048576 bytes.
+// A file that cannot be opened loses the line silently.
+void WriteLogLine(const char* text);
+
+namespace ovra7log {
+
+// Where the log lies: the user's temporary folder + "ovra7.log" / "ovra7-1.log".
+std::string CurrentLogPath();
+std::string PreviousLogPath();
+
+// Tests point the log at a folder of their own ("" restores the user's temporary folder).
+void SetLogDirForTesting(const std::string& dirWithSeparator);
+
+// The hex dump text LogHex writes, without the time stamp.
+std::string HexDumpText(const char* prefix, const void* bytes, size_t n);
+
+constexpr long kRotateAboveBytes = 1048576;
+
+}  // namespace ovra7log

@@ -1,0 +1,13 @@
+// Placeholder until the serial backend lands: every open fails.
+#include "platform/port_names.h"
+#include "platform/serial.h"
+
+namespace platform {
+
+PortNameStyle NativePortNameStyle() { return PortNameStyle::kLinux; }
+
+std::unique_ptr<SerialPort> OpenSerialPort(int, int) { return nullptr; }
+
+std::string SerialDevicePath(int n) { return PortNameFromNumber(n); }
+
+}  // namespace platform

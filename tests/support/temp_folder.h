@@ -1,0 +1,38 @@
+// A fresh folder for one test, removed afterwards. Portable (std::filesystem).
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/paths.h"
+
+namespace testsupport {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    static std::atomic<int> counter{0};
+    auto base = std::filesystem::temp_directory_path();
+    path_ = base / ("ovra7-test-" + std::to_string(platform::NowMs()) + "-" +
+                    std::to_string(counter++));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The folder as UTF-8 text with a trailing separator, as the log and cache code expect.
+  std::string dir() const { return path_.u8string() + platform::PathSeparator(); }
+  std::string file(const std::string& name) const { return (path_ / name).u8string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace testsupport

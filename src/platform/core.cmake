@@ -1,6 +1,7 @@
 # Serial port, sockets, clock, per-user temporary folder: what the relay and the log need.
 add_library(ovra7_platform_core STATIC
   clock.cpp
+  ${OVRA7_OS}/app_data.cpp
   ${OVRA7_OS}/paths.cpp
   ${OVRA7_OS}/serial.cpp
   ${OVRA7_OS}/socket.cpp
@@ -8,7 +9,7 @@ add_library(ovra7_platform_core STATIC
 target_include_directories(ovra7_platform_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(ovra7_platform_core PUBLIC Threads::Threads)
 if(WIN32)
-  target_link_libraries(ovra7_platform_core PUBLIC ws2_32)
+  target_link_libraries(ovra7_platform_core PUBLIC ws2_32 shell32)
   target_compile_definitions(ovra7_platform_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN
                              NOMINMAX _WIN32_WINNT=0x0601)
 endif()

@@ -1,8 +1,8 @@
 // Win32 per-user application-data folder (the roaming CSIDL_APPDATA, current path).
 #include "platform/app_data.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include "platform/win32/utf.h"
 

@@ -1,10 +1,12 @@
 // Winsock 2.2 behind platform/socket.h. Only Windows code belongs here.
 #include "platform/socket.h"
 
-#include <mstcpip.h>
-#include <windows.h>
+// clang-format off: Winsock must come before windows.h, and mstcpip.h after both.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+#include <mstcpip.h>
+// clang-format on
 
 #include <cstring>
 

@@ -28,6 +28,10 @@ class SerialPeer {
   // what is still on instead of "raw" (for example "9600 7E2 icanon echo").
   virtual std::string LineSettings() = 0;
 
+  // False where the system under the test does not keep a second handle off an open port
+  // (wine opens a COM device twice; Windows itself and Linux refuse).
+  virtual bool RefusesSecondOpen() const { return true; }
+
   // The device disappears as an unplugged reader does; the port's handle stays open.
   virtual void Vanish() = 0;
 };

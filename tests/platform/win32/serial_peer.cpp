@@ -2,6 +2,8 @@
 // OVRA7_SERIAL_PEER) to map COMn to a pty, then drives the pty over two loopback connections.
 #include "platform/serial_peer.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 
 #include "platform/socket.h"
@@ -75,6 +77,12 @@ class ComPeer : public SerialPeer {
   std::string LineSettings() override { return Command(control_, "line"); }
 
   void Vanish() override { Command(control_, "vanish"); }
+
+  bool RefusesSecondOpen() const override {
+    // Windows keeps COM devices exclusive; wine does not enforce a zero share mode on them.
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return !(ntdll && GetProcAddress(ntdll, "wine_get_version"));
+  }
 
  private:
   platform::SocketHandle control_;

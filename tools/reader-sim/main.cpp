@@ -21,6 +21,7 @@
 #include "platform/port_names.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
+#include "stdio_mode.h"
 #include "support/simulated_reader.h"
 
 namespace {
@@ -159,6 +160,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   platform::NetStartup();
+  readersim::UseBinaryStdout();
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   std::unique_ptr<platform::SerialPort> port = OpenPort(o);

@@ -73,6 +73,7 @@ TEST(SerialPort, OpensExclusivelyAtRaw115200EightNoneOne) {
   EXPECT_FALSE(OpenSerialPort(8, 115200)) << "a port with no device must not open";
 }
 
+// Windows reaches COM10 and above only through the "\\.\" device namespace.
 TEST(SerialPort, TwoDigitPortNumberOpens) {
   auto peer = MakePeer(12);
   ASSERT_TRUE(peer);

@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -56,10 +57,9 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorText_);
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connectMs));
-    // A transfer slower than 1 byte/s for the stall time counts as stalled (whole seconds).
-    long stallSeconds = (timeouts.stallMs + 999) / 1000;
-    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, stallSeconds < 1 ? 1L : stallSeconds);
+    // The stall time-out is kept by Pump, like WinInet's receive time-out: libcurl's own
+    // low-speed check averages over seconds and fires late after a fast start.
+    stallMs_ = timeouts.stallMs;
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
@@ -147,6 +147,7 @@ class CurlRequest : public HttpRequest {
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<CurlRequest*>(self);
     request->headComplete_ = true;
+    request->received_ += size * count;
     request->pending_.insert(request->pending_.end(), data, data + size * count);
     return size * count;
   }
@@ -154,6 +155,7 @@ class CurlRequest : public HttpRequest {
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<CurlRequest*>(self);
     size_t n = size * count;
+    request->received_ += n;
     bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
     if (blank) {
       // The end of a head; an interim (1xx) or redirect head is followed by another one.
@@ -170,17 +172,29 @@ class CurlRequest : public HttpRequest {
 
   bool HasLocation() const { return sawLocation_; }
 
-  // One round of the transfer: wait up to a second for the socket, then let libcurl work.
+  // One round of the transfer: let libcurl work, then wait briefly for the socket.
   bool Pump(std::string* error) {
     int running = 0;
     CURLMcode code = curl_multi_perform(multi_, &running);
     // Sleep only when this round produced nothing the caller waits for.
     bool progress = pending_.size() > taken_ || (waitingForHead_ && headComplete_);
     if (code == CURLM_OK && running > 0 && !progress) {
-      code = curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+      code = curl_multi_poll(multi_, nullptr, 0, 200, nullptr);
     }
     if (code != CURLM_OK) {
       *error = Cut(curl_multi_strerror(code));
+      return false;
+    }
+    // Until the connection is up only the connect time-out applies; after that, any received
+    // byte restarts the stall clock.
+    curl_off_t connectedUs = 0;
+    curl_easy_getinfo(easy_, CURLINFO_PRETRANSFER_TIME_T, &connectedUs);
+    auto now = std::chrono::steady_clock::now();
+    if (connectedUs == 0 || receivedSeen_ != received_) {
+      receivedSeen_ = received_;
+      lastActivity_ = now;
+    } else if (running > 0 && now - lastActivity_ > std::chrono::milliseconds(stallMs_)) {
+      *error = "the server sent nothing for " + std::to_string(stallMs_) + " ms";
       return false;
     }
     int queued = 0;
@@ -209,6 +223,10 @@ class CurlRequest : public HttpRequest {
   CURLcode result_ = CURLE_OK;
   std::vector<char> pending_;
   size_t taken_ = 0;
+  int stallMs_ = 30000;
+  uint64_t received_ = 0;  // head and body bytes so far
+  uint64_t receivedSeen_ = 0;
+  std::chrono::steady_clock::time_point lastActivity_ = std::chrono::steady_clock::now();
   char errorText_[CURL_ERROR_SIZE];
 };
 

@@ -14,8 +14,8 @@
 namespace platform {
 
 // Connect time-out and stall time-out (a transfer that receives nothing for this long is
-// aborted). Windows keeps WinInet's own defaults unless a test overrides them; Linux gives
-// libcurl the same defaults.
+// aborted), WinInet's usual defaults; both backends apply them, so a dead server always ends
+// the download.
 struct HttpTimeouts {
   int connectMs = 60000;
   int stallMs = 30000;

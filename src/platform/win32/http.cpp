@@ -38,6 +38,18 @@ std::string ErrorText(DWORD code) {
 
 std::string LastErrorText() { return ErrorText(GetLastError()); }
 
+// Connect, send and receive time-outs set explicitly on every handle: the defaults differ
+// between WinInet versions (wine's never ends a stalled read), and not every WinInet passes a
+// session's time-outs on to the requests opened from it. A dead server must end the download.
+void ApplyTimeouts(HINTERNET handle) {
+  HttpTimeouts timeouts = CurrentHttpTimeouts();
+  DWORD connectMs = static_cast<DWORD>(timeouts.connectMs);
+  DWORD stallMs = static_cast<DWORD>(timeouts.stallMs);
+  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof(connectMs));
+  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &stallMs, sizeof(stallMs));
+  InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &stallMs, sizeof(stallMs));
+}
+
 class WinInetRequest : public HttpRequest {
  public:
   explicit WinInetRequest(HINTERNET request) : request_(request) {}
@@ -117,6 +129,7 @@ class WinInetConnection : public HttpConnection {
       *error = LastErrorText();
       return nullptr;
     }
+    ApplyTimeouts(request);
     if (secure_) {
       // Packages are checked by their digest, not by the server's certificate.
       DWORD security = 0;
@@ -151,6 +164,7 @@ class WinInetSession : public HttpSession {
       *error = LastErrorText();
       return nullptr;
     }
+    ApplyTimeouts(connection);
     return std::make_unique<WinInetConnection>(connection, secure);
   }
 
@@ -166,18 +180,7 @@ std::unique_ptr<HttpSession> OpenHttpSession(std::string* error) {
     *error = LastErrorText();
     return nullptr;
   }
-  // WinInet's defaults stand unless a test asked for others.
-  HttpTimeouts timeouts = CurrentHttpTimeouts();
-  HttpTimeouts defaults;
-  if (timeouts.connectMs != defaults.connectMs) {
-    DWORD ms = static_cast<DWORD>(timeouts.connectMs);
-    InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof(ms));
-  }
-  if (timeouts.stallMs != defaults.stallMs) {
-    DWORD ms = static_cast<DWORD>(timeouts.stallMs);
-    InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
-    InternetSetOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof(ms));
-  }
+  ApplyTimeouts(session);
   return std::make_unique<WinInetSession>(session);
 }
 

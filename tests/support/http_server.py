@@ -198,6 +198,8 @@ def main(argv):
         env = dict(os.environ)
         env["OVRA7_HTTP_PORT"], env["OVRA7_HTTPS_PORT"] = str(ports[0]), str(ports[1])
         env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1,localhost"
+        # The package cache of a Linux test run stays out of the user's own settings folder.
+        env["XDG_CONFIG_HOME"] = os.path.join(folder, "config")
         status = subprocess.call(command, env=env)
         STOPPING.set()
         plain.shutdown()

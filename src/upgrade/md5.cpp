@@ -210,9 +210,13 @@ std::string fileMd5(const std::string& path, uint32_t* size) {
   md5Update(&context, buffer.get(), total);
   md5Final(&context);
 
-  char text[40] = {0};
-  toHex(text, context.digest, 16);
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
+  return toUpperHex(context.digest, 16);
+}
+
+std::string toUpperHex(const uint8_t* bytes, size_t count) {
+  std::string text(2 * count + 1, '\0');
+  toHex(&text[0], bytes, count);
+  text.pop_back();
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
 }

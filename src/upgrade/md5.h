@@ -25,6 +25,9 @@ void md5Transform(uint32_t state[4], const uint32_t block[16]);
 // at least 2 * count + 1 bytes long, so the text ends with a zero byte.
 void toHex(char* out, const uint8_t* bytes, size_t count);
 
+// The same digits in upper case, the form digests are compared in.
+std::string toUpperHex(const uint8_t* bytes, size_t count);
+
 // The digest of a whole file as 32 upper-case hexadecimal digits, and its size in *size.
 // "" when the file cannot be opened or read whole (then *size is not written). Reads the file
 // into memory at once; files of 2 GiB or more are refused ("").

@@ -231,6 +231,8 @@ void UpgradeDownloader::fetch(const Job& job, const char* tempPath, std::FILE* f
     if (!request) fail(error);
   }
   int code = 0;
+  Md5Context digest;
+  md5Init(&digest);
   if (!failed) {
     for (const char* line : kRequestHeaderLines) request->AddHeaderLine(line);
     if (!request->Send(&error)) fail(error);
@@ -244,6 +246,8 @@ void UpgradeDownloader::fetch(const Job& job, const char* tempPath, std::FILE* f
     WriteLog("size: %ld", static_cast<long>(request->Length()));
 
     uint8_t buffer[kReadBufferSize];
+    // Fewer, larger writes to disk; each piece is still counted the moment it is written.
+    std::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
     while (running_) {
       int n = request->Read(buffer, kReadBufferSize, &error);
       if (n < 0 && !error.empty()) {
@@ -265,6 +269,9 @@ void UpgradeDownloader::fetch(const Job& job, const char* tempPath, std::FILE* f
         fail("cannot write the temporary file");
         break;
       }
+      // Digested as it is written, while the next piece is still on its way: the same digest
+      // that reading the whole file back would give, without a second pass over it.
+      md5Update(&digest, buffer, static_cast<uint32_t>(n));
       std::lock_guard<std::mutex> hold(lock_);
       bytesDone_ += static_cast<uint32_t>(n);
     }
@@ -276,8 +283,8 @@ void UpgradeDownloader::fetch(const Job& job, const char* tempPath, std::FILE* f
     if (!closedOk) {
       fail("cannot write the temporary file");
     } else {
-      uint32_t size = 0;
-      std::string md5 = fileMd5(tempPath, &size);
+      md5Final(&digest);
+      std::string md5 = toUpperHex(digest.digest, 16);
       WriteLog("MD5: %s", md5.c_str());
       if (md5 == job.expectedMd5) {
         WriteLog("Check download file OK");

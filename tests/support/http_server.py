@@ -3,7 +3,8 @@
 
   http_server.py --run -- COMMAND ...   start both servers, run COMMAND with OVRA7_HTTP_PORT and
                                         OVRA7_HTTPS_PORT set, stop them, exit with its status
-  http_server.py --serve                start both, print "PORTS http https", serve until killed
+  http_server.py --serve                start both, print "PORTS http https pid", serve until
+                                        killed
 
 The HTTPS certificate is self-signed and made at start-up with the openssl command line.
 Files are uploaded with PUT /_files/NAME and then fetched as GET /KIND/NAME[?query], where KIND
@@ -185,7 +186,7 @@ def main(argv):
         plain, secure = start_servers(folder)
         ports = (plain.server_address[1], secure.server_address[1])
         if argv[:1] == ["--serve"]:
-            print("PORTS %d %d" % ports, flush=True)
+            print("PORTS %d %d %d" % (ports + (os.getpid(),)), flush=True)
             try:
                 while True:
                     time.sleep(3600)

@@ -21,8 +21,8 @@ constexpr int kReadBufferSize = 1024;
 const char* const kRequestHeaderLines[] = {
     "Accept: */*;",
     "Accept-Encoding: gzip, deflate, br;",
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/108.0.0.0 Safari/537.36;",
+    ("Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+     "Chrome/108.0.0.0 Safari/537.36;"),
 };
 
 std::string Upper(std::string text) {

@@ -229,8 +229,10 @@ TEST_F(DownloaderTest, ReusesAVerifiedFileWithoutNetworkAndReplacesAWrongOne) {
   EXPECT_EQ(ReadBytes(path), package);
 
   // A verified file is reused: Done with its size and no request at all, even to a dead port.
+  // The temporary name depends only on the last segment and the digest, so an address whose
+  // port has no listener names the same file.
   before = server_.requestCount();
-  downloader_.procDownload("x", Upper(md5), url, 0);
+  downloader_.procDownload("x", Upper(md5), "http://127.0.0.1:1/files/pkg.dfu", 0);
   auto [state, bytes] = WaitFinal();
   EXPECT_EQ(state, UpgradeDownloader::Done);
   EXPECT_EQ(bytes, package.size());

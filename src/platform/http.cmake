@@ -1,0 +1,11 @@
+# HTTP(S) client for package downloads: WinInet on Windows, libcurl on Linux.
+add_library(ovra7_platform_http STATIC ${OVRA7_OS}/http.cpp http_timeouts.cpp)
+target_include_directories(ovra7_platform_http PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(ovra7_platform_http PUBLIC ovra7_platform_core)
+if(WIN32)
+  target_link_libraries(ovra7_platform_http PRIVATE wininet)
+else()
+  find_package(CURL REQUIRED)
+  target_link_libraries(ovra7_platform_http PRIVATE CURL::libcurl)
+endif()
+ovra7_warnings(ovra7_platform_http)

@@ -1,0 +1,36 @@
+// Where upgrade packages lie: the temporary package file named after its address and digest,
+// and the per-user package cache. Portable; the name rules are pure functions.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Longest path a package file may have, terminator included; a longer one is refused rather
+// than cut, so a cut name can never name another file.
+constexpr size_t kPackagePathBufferSize = 260;
+
+// The settings folder "OvraNetService" under the per-user application-data folder, and the
+// package cache "OvraNetService/DFU" below it; no trailing separator. "" when the per-user
+// folder is unknown. Any thread; no file access.
+std::string SettingsFolder();
+std::string PackageCacheFolder();
+
+// The temporary name of a package: base + "_" + md5Upper + extension, where base and extension
+// come from the last "/"-segment of url split at its last ".". Characters that cannot stand in
+// a file name on either system (path separators, drive colon, wildcards, quotes, pipes, control
+// characters) become "_", so the name never leaves the folder it is put in.
+std::string BuildTempName(const std::string& url, const std::string& md5Upper);
+
+// tempDir (ending in a separator) + separator + name, into out (size bytes, terminated).
+// False, with out set to "", when tempDir is empty or the path does not fit.
+bool BuildTempPath(const std::string& tempDir, const char* separator, const std::string& url,
+                   const std::string& md5Upper, char* out, size_t size);
+
+// The file name after the last separator of path; "" when path holds none.
+std::string FileNameAfterLastSeparator(const std::string& path, char separator);
+
+// Copies sourcePath into the package cache under its own name, replacing a file of that name,
+// creating the cache folder when missing. Logs "Copy DFU file to cache success, %s" or
+// "... failed, %s" with the destination; a path with no separator copies and logs nothing.
+// Blocks for the copy. Called on the download thread.
+void CopyPackageToCache(const std::string& sourcePath);

@@ -1,0 +1,377 @@
+// The downloader against the loopback HTTP and HTTPS servers: libcurl natively, WinInet under
+// wine.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "log/log.h"
+#include "platform/clock.h"
+#include "platform/http.h"
+#include "platform/paths.h"
+#include "support/http_server.h"
+#include "support/temp_folder.h"
+#include "upgrade/md5.h"
+#include "upgrade/package_cache.h"
+#include "upgrade/upgrade_downloader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Md5Lower(const std::vector<uint8_t>& bytes) {
+  Md5Context context;
+  md5Init(&context);
+  md5Update(&context, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  md5Final(&context);
+  char text[33] = {0};
+  toHex(text, context.digest, 16);
+  return text;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(fs::u8path(path), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::string text = ReadText(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+struct CallbackRecord {
+  std::mutex lock;
+  std::vector<std::string> paths;
+  static void Called(void* context, const char* path) {
+    auto* self = static_cast<CallbackRecord*>(context);
+    std::lock_guard<std::mutex> hold(self->lock);
+    self->paths.push_back(path);
+  }
+  std::vector<std::string> taken() {
+    std::lock_guard<std::mutex> hold(lock);
+    return paths;
+  }
+};
+
+class DownloaderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.available())
+        << "run through ctest: tests/support/http_server.py starts the servers around this test";
+    downloader_.setTempDirForTesting(folder_.dir());
+    downloader_.setDownloadCallback(&record_, &CallbackRecord::Called);
+    ovra7log::SetLogDirForTesting(folder_.dir());
+    LogEnabled = 1;
+  }
+  void TearDown() override {
+    LogEnabled = 0;
+    ovra7log::SetLogDirForTesting("");
+    platform::SetHttpTimeoutsForTesting(platform::HttpTimeouts());
+  }
+
+  // Polls until the download leaves state 1 (bounded generously); returns the final state and
+  // count as the reader's poll sees them.
+  std::pair<int, uint32_t> WaitFinal(int timeoutMs = 30000) {
+    uint64_t deadline = platform::NowMs() + static_cast<uint64_t>(timeoutMs);
+    int state = -1;
+    uint32_t bytes = 0;
+    do {
+      downloader_.getStatus(&state, &bytes);
+      if (state != UpgradeDownloader::Downloading) break;
+      platform::SleepMs(10);
+    } while (platform::NowMs() < deadline);
+    return {state, bytes};
+  }
+
+  std::string TempPath() {
+    char path[kPackagePathBufferSize];
+    EXPECT_TRUE(downloader_.makeTempPath(path, sizeof(path)));
+    return path;
+  }
+
+  std::string LogText() { return ReadText(ovra7log::CurrentLogPath()); }
+
+  // Waits (bounded) until text appears in the log at or after from.
+  bool WaitForLog(const std::string& text, size_t from, int timeoutMs = 20000) {
+    uint64_t deadline = platform::NowMs() + static_cast<uint64_t>(timeoutMs);
+    while (LogText().find(text, from) == std::string::npos) {
+      if (platform::NowMs() > deadline) return false;
+      platform::SleepMs(5);
+    }
+    return true;
+  }
+
+  testsupport::TempFolder folder_;
+  testsupport::LoopbackHttpServer server_;
+  CallbackRecord record_;
+  UpgradeDownloader downloader_;
+};
+
+TEST_F(DownloaderTest, DownloadsOverHttpVerifiesAndServesChunks) {
+  auto package = testsupport::PatternBytes(300000, 1);
+  ASSERT_TRUE(server_.put("reader.dfu", package));
+  std::string url = server_.url("files", "reader.dfu") + "?v=2&x=y";
+  downloader_.procDownload("fw", Md5Lower(package), url, 0);
+
+  auto [state, bytes] = WaitFinal();
+  EXPECT_EQ(state, UpgradeDownloader::Done);
+  EXPECT_EQ(bytes, package.size());
+  int again = -1;
+  downloader_.getStatus(&again, &bytes);
+  EXPECT_EQ(again, UpgradeDownloader::Idle) << "a final state is reported once";
+
+  // The name comes from the last segment, query included, with its "?" made safe.
+  EXPECT_EQ(fs::u8path(TempPath()).filename().u8string(),
+            "reader_" + Upper(Md5Lower(package)) + ".dfu_v=2&x=y");
+  EXPECT_EQ(ReadBytes(TempPath()), package);
+
+  std::vector<uint8_t> chunk(1024);
+  ASSERT_TRUE(downloader_.GetData(1024 * 7, 1024, chunk.data()));
+  EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), package.begin() + 1024 * 7));
+  ASSERT_TRUE(downloader_.GetData(300000 - 16, 16, chunk.data()));
+  EXPECT_FALSE(downloader_.GetData(300000 - 16, 17, chunk.data())) << "past the end";
+  EXPECT_FALSE(downloader_.GetData(400000, 1, chunk.data()));
+
+  // The request path keeps its query; the three request lines arrive as the servers expect.
+  std::string head = server_.lastRequest();
+  EXPECT_EQ(head.rfind("GET /files/reader.dfu?v=2&x=y HTTP/1.", 0), 0u) << head;
+  EXPECT_NE(head.find("Accept: */*;\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("Accept-Encoding: gzip, deflate, br;\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("Host: 127.0.0.1:" + std::to_string(server_.httpPort())), std::string::npos)
+      << head;
+
+  EXPECT_TRUE(record_.taken().empty()) << "without the flag there is no callback";
+  std::string log = LogText();
+  const char* steps[] = {"procDownload 4 fw ",
+                         "startDownload: http://127.0.0.1:",
+                         "http host: 127.0.0.1 : ",
+                         "open connection http://",
+                         "Code: 200",
+                         "size: 300000",
+                         "read size: 1024",
+                         "read size: 0",
+                         "read finished",
+                         "MD5: ",
+                         "Check download file OK",
+                         "GetData 7168 1024"};
+  size_t at = 0;
+  for (const char* step : steps) {
+    size_t found = log.find(step, at);
+    EXPECT_NE(found, std::string::npos) << "missing or out of order: " << step << "\n" << log;
+    if (found != std::string::npos) at = found;
+  }
+}
+
+TEST_F(DownloaderTest, RefusesRequestsUntilTheFinalStateWasCollected) {
+  auto package = testsupport::PatternBytes(60000, 2);
+  ASSERT_TRUE(server_.put("slow.bin", package));
+  downloader_.procDownload("a", Md5Lower(package), server_.url("slow", "slow.bin"), 0);
+  int state = -1;
+  uint32_t bytes = 0;
+  downloader_.getStatus(&state, &bytes);
+  EXPECT_EQ(state, UpgradeDownloader::Downloading);
+
+  // A second request while 1 changes nothing: same package, same thread.
+  downloader_.procDownload("b", std::string(32, '0'), server_.url("files", "other.bin"), 1);
+  auto [final, count] = WaitFinal();
+  EXPECT_EQ(final, UpgradeDownloader::Done);
+  EXPECT_EQ(count, package.size());
+
+  // Mismatch (3) is held until collected: a request meanwhile is refused, so the next poll
+  // still reports 3 and not the outcome of the refused request.
+  size_t mark = LogText().size();
+  downloader_.procDownload("c", std::string(32, 'a'), server_.url("files", "slow.bin"), 0);
+  ASSERT_TRUE(WaitForLog("MD5: ", mark));
+  downloader_.procDownload("d", Md5Lower(package), server_.url("files", "slow.bin"), 0);
+  auto [mismatch, all] = WaitFinal();
+  EXPECT_EQ(mismatch, UpgradeDownloader::DigestMismatch);
+  EXPECT_EQ(all, package.size());
+  std::string log = LogText();
+  size_t requestD = log.find("procDownload", log.find("procDownload", mark) + 1);
+  ASSERT_NE(requestD, std::string::npos);
+  EXPECT_EQ(log.find("startDownload", requestD), std::string::npos)
+      << "the refused request started nothing\n"
+      << log;
+
+  // After collection the same request goes through.
+  downloader_.procDownload("d", Md5Lower(package), server_.url("files", "slow.bin"), 0);
+  EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Done);
+}
+
+TEST_F(DownloaderTest, ReusesAVerifiedFileWithoutNetworkAndReplacesAWrongOne) {
+  auto package = testsupport::PatternBytes(5000, 3);
+  ASSERT_TRUE(server_.put("pkg.dfu", package));
+  std::string url = server_.url("files", "pkg.dfu");
+  std::string md5 = Md5Lower(package);
+
+  // A wrong file at the temporary path is deleted and fetched again.
+  downloader_.procDownload("x", md5, url, 0);
+  EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Done);
+  std::string path = TempPath();
+  {
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
+    out << "stale";
+  }
+  int before = server_.requestCount();
+  downloader_.procDownload("x", md5, url, 0);
+  EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Done);
+  EXPECT_EQ(server_.requestCount(), before + 1);
+  EXPECT_EQ(ReadBytes(path), package);
+
+  // A verified file is reused: Done with its size and no request at all, even to a dead port.
+  // The temporary name depends only on the last segment and the digest, so an address whose
+  // port has no listener names the same file.
+  before = server_.requestCount();
+  downloader_.procDownload("x", Upper(md5), "http://127.0.0.1:1/files/pkg.dfu", 0);
+  auto [state, bytes] = WaitFinal();
+  EXPECT_EQ(state, UpgradeDownloader::Done);
+  EXPECT_EQ(bytes, package.size());
+  EXPECT_EQ(server_.requestCount(), before);
+  std::string log = LogText();
+  EXPECT_NE(log.find("file " + path + " exists"), std::string::npos) << log;
+  EXPECT_NE(log.find("Check exist file OK"), std::string::npos);
+}
+
+TEST_F(DownloaderTest, FlashFlagCopiesToTheCacheAndCallsBackWithTheTemporaryPath) {
+  auto package = testsupport::PatternBytes(7000, 4);
+  ASSERT_TRUE(server_.put("cached.dfu", package));
+  std::string md5 = Md5Lower(package);
+  std::string name = "cached_" + Upper(md5) + ".dfu";
+  std::string cached = PackageCacheFolder() + platform::PathSeparator() + name;
+  ASSERT_FALSE(PackageCacheFolder().empty());
+  std::error_code ignored;
+  fs::remove(fs::u8path(cached), ignored);
+
+  // Without the flag: no copy, no callback.
+  downloader_.procDownload("x", md5, server_.url("files", "cached.dfu"), 0);
+  EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Done);
+  EXPECT_FALSE(fs::exists(fs::u8path(cached)));
+  EXPECT_TRUE(record_.taken().empty());
+  fs::remove(fs::u8path(TempPath()), ignored);
+
+  // With the flag, downloaded: copy under the temporary name, callback with the temporary path.
+  downloader_.procDownload("x", md5, server_.url("files", "cached.dfu"), 1);
+  EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Done);
+  uint64_t deadline = platform::NowMs() + 10000;
+  while (record_.taken().empty() && platform::NowMs() < deadline) platform::SleepMs(10);
+  ASSERT_EQ(record_.taken().size(), 1u);
+  EXPECT_EQ(record_.taken()[0], TempPath());
+  EXPECT_EQ(ReadBytes(cached), package);
+
+  // With the flag, reused from disk: the same single cache entry, a second callback.
+  downloader_.procDownload("x", md5, server_.url("files", "cached.dfu"), 1);
+  EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Done);
+  deadline = platform::NowMs() + 10000;
+  while (record_.taken().size() < 2 && platform::NowMs() < deadline) platform::SleepMs(10);
+  EXPECT_EQ(record_.taken().size(), 2u);
+  size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(fs::u8path(PackageCacheFolder()))) {
+    if (entry.path().filename().u8string() == name) ++entries;
+  }
+  EXPECT_EQ(entries, 1u);
+  std::string log = LogText();
+  EXPECT_NE(log.find("Copy DFU file to cache success, " + cached), std::string::npos) << log;
+  EXPECT_NE(log.find("Call enter dfu callback"), std::string::npos);
+  fs::remove(fs::u8path(cached), ignored);
+}
+
+TEST_F(DownloaderTest, HttpsAcceptsASelfSignedCertificate) {
+  auto package = testsupport::PatternBytes(40000, 5);
+  ASSERT_TRUE(server_.put("secure.dfu", package));
+  downloader_.procDownload("s", Md5Lower(package), server_.url("files", "secure.dfu", true), 0);
+  auto [state, bytes] = WaitFinal();
+  EXPECT_EQ(state, UpgradeDownloader::Done) << LogText();
+  EXPECT_EQ(bytes, package.size());
+  EXPECT_NE(LogText().find("https host: 127.0.0.1 : " + std::to_string(server_.httpsPort())),
+            std::string::npos);
+}
+
+TEST_F(DownloaderTest, NotFoundPageIsStoredAndFailsTheDigest) {
+  downloader_.procDownload("n", std::string(32, 'c'), server_.url("files", "absent.dfu"), 0);
+  auto [state, bytes] = WaitFinal();
+  EXPECT_EQ(state, UpgradeDownloader::DigestMismatch);
+  EXPECT_GT(bytes, 0u);
+  EXPECT_NE(ReadText(TempPath()).find("404 Not Found"), std::string::npos);
+  EXPECT_NE(LogText().find("Code: 404"), std::string::npos);
+}
+
+TEST_F(DownloaderTest, AddressErrorsEndInFailed) {
+  struct Case {
+    std::string url;
+    const char* why;
+  } cases[] = {
+      {"HTTP://127.0.0.1:" + std::to_string(server_.httpPort()) + "/files/x", "upper-case scheme"},
+      {"ftp://127.0.0.1/x", "another scheme"},
+      {"http://127.0.0.1:" + std::to_string(server_.httpPort()), "no path"},
+      {"http://127.0.0.1:1/files/x", "no listener"},
+      {"http://127.0.0.1:" + std::to_string(server_.httpPort()) + "/" + std::string(300, 'n'),
+       "name too long for the path buffer"},
+  };
+  for (const Case& c : cases) {
+    downloader_.procDownload("e", std::string(32, 'e'), c.url, 0);
+    EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Failed) << c.why;
+  }
+  std::string log = LogText();
+  EXPECT_NE(log.find("internet exception: "), std::string::npos) << log;
+  // The over-long name is refused, never cut into a shorter one that lands somewhere.
+  for (const auto& entry : fs::directory_iterator(folder_.path())) {
+    EXPECT_EQ(entry.path().filename().u8string().find("nnnnnnnn"), std::string::npos);
+  }
+}
+
+TEST_F(DownloaderTest, StallAndCloseMidBodyEndInFailed) {
+  platform::HttpTimeouts quick;
+  quick.connectMs = 5000;
+  quick.stallMs = 2000;
+  platform::SetHttpTimeoutsForTesting(quick);
+  auto package = testsupport::PatternBytes(200000, 6);
+  ASSERT_TRUE(server_.put("cut.bin", package));
+
+  downloader_.procDownload("c", Md5Lower(package), server_.url("close", "cut.bin"), 0);
+  auto [closed, closedBytes] = WaitFinal();
+  EXPECT_EQ(closed, UpgradeDownloader::Failed) << LogText();
+  EXPECT_LE(closedBytes, package.size() / 2);
+
+  uint64_t start = platform::NowMs();
+  downloader_.procDownload("s", Md5Lower(package), server_.url("stall", "cut.bin"), 0);
+  auto [stalled, stalledBytes] = WaitFinal(30000);
+  EXPECT_EQ(stalled, UpgradeDownloader::Failed) << LogText();
+  EXPECT_LE(stalledBytes, package.size() / 2);
+  EXPECT_LT(platform::NowMs() - start, 25000u) << "the stall time-out must end the download";
+}
+
+TEST_F(DownloaderTest, OddResponsesEndInAReadableState) {
+  auto package = testsupport::PatternBytes(20000, 8);
+  ASSERT_TRUE(server_.put("odd.bin", package));
+  std::string md5 = Md5Lower(package);
+
+  // More than announced: the announced length is what counts.
+  downloader_.procDownload("m", md5, server_.url("more", "odd.bin"), 0);
+  auto [more, moreBytes] = WaitFinal();
+  EXPECT_EQ(more, UpgradeDownloader::DigestMismatch);
+  EXPECT_EQ(moreBytes, package.size() - 100);
+
+  // No length announced (chunked): the whole body, and its digest decides.
+  downloader_.procDownload("k", md5, server_.url("chunked", "odd.bin"), 0);
+  auto [chunked, chunkedBytes] = WaitFinal();
+  EXPECT_EQ(chunked, UpgradeDownloader::Done);
+  EXPECT_EQ(chunkedBytes, package.size());
+
+  // A head that is not HTTP: some final state, never a hang.
+  downloader_.procDownload("g", md5, server_.url("garbage", "junk.bin"), 0);
+  int garbage = WaitFinal().first;
+  EXPECT_TRUE(garbage == UpgradeDownloader::Failed || garbage == UpgradeDownloader::DigestMismatch)
+      << garbage;
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "upgrade/download_request.h"
+#include "upgrade/package_cache.h"
+#include "upgrade/package_url.h"
+
+namespace {
+
+const std::string kDigest = "0123456789ABCDEF0123456789ABCDEF";
+
+TEST(TempName, KeepsOrdinaryNamesAndSplitsAtTheLastDot) {
+  EXPECT_EQ(BuildTempName("http://h/fw/reader.dfu", "D"), "reader_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/fw/reader.v2.dfu", "D"), "reader.v2_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/fw/reader", "D"), "reader_D");
+  EXPECT_EQ(BuildTempName("http://h/fw/", "D"), "_D");
+  EXPECT_EQ(BuildTempName("no-slash-at-all.dfu", "D"), "_D");
+  EXPECT_EQ(BuildTempName("http://h/a/.dfu", "D"), "_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/fw/读卡器.dfu", "D"), "读卡器_D.dfu");
+}
+
+TEST(TempName, UnsafeCharactersNeverLeaveTheFolder) {
+  EXPECT_EQ(BuildTempName("http://h/..\\..\\evil.dfu", "D"), ".._.._evil_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/C:evil.dfu", "D"), "C_evil_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/get?file=a*b|c<d>e\"f.dfu", "D"), "get_file=a_b_c_d_e_f_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/a\tb\x01.bin", "D"), "a_b__D.bin");
+
+  const char* hostile[] = {"http://h/..\\..\\..\\Windows\\evil.dfu", "http://h/C:\\evil.dfu",
+                           "http://h/x:stream.dfu", "http://h/..", "http://h/."};
+  for (const char* url : hostile) {
+    std::string name = BuildTempName(url, kDigest);
+    EXPECT_EQ(name.find_first_of("\\/:"), std::string::npos) << url;
+    EXPECT_NE(name, "..");
+    char path[kPackagePathBufferSize];
+    ASSERT_TRUE(BuildTempPath("/tmp/ovra7-1/", "/", url, kDigest, path, sizeof(path)));
+    EXPECT_EQ(std::string(path), "/tmp/ovra7-1//" + name);
+  }
+}
+
+TEST(TempPath, FolderSeparatorNameAndRefusalOfWhatDoesNotFit) {
+  char path[kPackagePathBufferSize];
+  ASSERT_TRUE(BuildTempPath("C:\\Temp\\", "\\", "http://h/reader.dfu", kDigest, path, 260));
+  EXPECT_STREQ(path, ("C:\\Temp\\\\reader_" + kDigest + ".dfu").c_str());
+
+  // "C:\T\" + "\" + base + "_" + 32 + ".dfu": exactly 259 characters fit, 260 do not.
+  std::string dir = "C:\\T\\";
+  size_t fixed = dir.size() + 1 + 1 + kDigest.size() + 4;
+  std::string fits(259 - fixed, 'x');
+  ASSERT_TRUE(BuildTempPath(dir, "\\", "http://h/" + fits + ".dfu", kDigest, path, 260));
+  EXPECT_EQ(std::strlen(path), 259u);
+  EXPECT_FALSE(BuildTempPath(dir, "\\", "http://h/" + fits + "y.dfu", kDigest, path, 260));
+  EXPECT_STREQ(path, "") << "a refused path is not cut into another one";
+  EXPECT_FALSE(BuildTempPath("", "/", "http://h/a.dfu", kDigest, path, 260));
+}
+
+TEST(PackageUrl, SchemePortPathAndQuery) {
+  PackageUrl u;
+  ASSERT_EQ(ParsePackageUrl("http://example.com/fw/a.dfu?v=2&x=y", &u), PackageUrlResult::kOk);
+  EXPECT_FALSE(u.secure);
+  EXPECT_EQ(u.host, "example.com");
+  EXPECT_EQ(u.port, 80);
+  EXPECT_EQ(u.path, "/fw/a.dfu?v=2&x=y");
+
+  ASSERT_EQ(ParsePackageUrl("https://10.0.0.1:8443/p", &u), PackageUrlResult::kOk);
+  EXPECT_TRUE(u.secure);
+  EXPECT_EQ(u.host, "10.0.0.1");
+  EXPECT_EQ(u.port, 8443);
+  EXPECT_EQ(u.path, "/p");
+
+  ASSERT_EQ(ParsePackageUrl("https://h/", &u), PackageUrlResult::kOk);
+  EXPECT_EQ(u.port, 443);
+  ASSERT_EQ(ParsePackageUrl("http://h:abc/x", &u), PackageUrlResult::kOk);
+  EXPECT_EQ(u.port, 0) << "a port that is not a number reads as 0";
+  ASSERT_EQ(ParsePackageUrl("http://h:8080x/x", &u), PackageUrlResult::kOk);
+  EXPECT_EQ(u.port, 8080);
+  ASSERT_EQ(ParsePackageUrl("http://h:70000/x", &u), PackageUrlResult::kOk);
+  EXPECT_EQ(u.port, 70000 - 65536) << "cut to 16 bits";
+  ASSERT_EQ(ParsePackageUrl("http://h:1:2/x", &u), PackageUrlResult::kOk);
+  EXPECT_EQ(u.host, "h");
+  EXPECT_EQ(u.port, 1);
+
+  EXPECT_EQ(ParsePackageUrl("HTTP://h/x", &u), PackageUrlResult::kNoScheme);
+  EXPECT_EQ(ParsePackageUrl("Https://h/x", &u), PackageUrlResult::kNoScheme);
+  EXPECT_EQ(ParsePackageUrl(" http://h/x", &u), PackageUrlResult::kNoScheme);
+  EXPECT_EQ(ParsePackageUrl("ftp://h/x", &u), PackageUrlResult::kNoScheme);
+  EXPECT_EQ(ParsePackageUrl("http:/", &u), PackageUrlResult::kNoScheme);
+  EXPECT_EQ(ParsePackageUrl("http://host-only", &u), PackageUrlResult::kNoPath);
+  EXPECT_EQ(ParsePackageUrl("https://h:443", &u), PackageUrlResult::kNoPath);
+}
+
+std::string Request(const std::string& label, const std::string& after) {
+  std::string digest;
+  for (int i = 0; i < 16; ++i) digest += static_cast<char>(0xF0 + i);
+  return label + " " + digest + "\x7f" + after;
+}
+
+DownloadRequest Parse(const std::string& bytes) {
+  return ParseDownloadRequest(reinterpret_cast<const uint8_t*>(bytes.data()),
+                              static_cast<int>(bytes.size()));
+}
+
+TEST(DownloadRequestParse, LabelDigestUrlAndFlag) {
+  DownloadRequest r = Parse(Request("fw", "http://h/a.dfu"));
+  ASSERT_TRUE(r.complete());
+  EXPECT_EQ(r.label, "fw");
+  EXPECT_EQ(r.md5Hex, "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+  EXPECT_EQ(r.url, "http://h/a.dfu");
+  EXPECT_EQ(r.enterDfu, 0);
+
+  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 1")).enterDfu, 1);
+  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 1")).url, "http://h/a.dfu");
+  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 0")).enterDfu, 0);
+  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu ")).enterDfu, 0);
+  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 1")).label, "fw");
+  EXPECT_TRUE(Parse(Request("", "http://h/a")).complete()) << "an empty label still counts";
+}
+
+TEST(DownloadRequestParse, IncompleteRequestsAreStatusPolls) {
+  EXPECT_FALSE(ParseDownloadRequest(nullptr, 0).complete());
+  EXPECT_FALSE(Parse("nospaceatall").complete());
+  std::string shortDigest = "fw " + std::string(16, 'd');  // 16 bytes after the space
+  EXPECT_FALSE(Parse(shortDigest).hasDigest);
+  EXPECT_TRUE(Parse(shortDigest + "s").hasDigest);
+  EXPECT_FALSE(Parse(Request("fw", "")).complete()) << "no URL";
+  EXPECT_FALSE(Parse(Request("fw", "h")).complete()) << "one byte is too short for a URL";
+  EXPECT_FALSE(Parse(Request("fw", " 1")).complete()) << "empty URL";
+  EXPECT_TRUE(Parse(Request(std::string(5000, 'L'), "http://h/x")).complete());
+
+  // Binary garbage of every length never reads past its end (checked under ASan) and never
+  // yields a digest that is not 32 hexadecimal digits.
+  std::string garbage;
+  for (int i = 0; i < 300; ++i) {
+    garbage += static_cast<char>((i * 37 + 11) & 0xFF);
+    DownloadRequest r = Parse(garbage);
+    if (r.hasDigest) {
+      EXPECT_EQ(r.md5Hex.size(), 32u);
+    }
+  }
+}
+
+}  // namespace

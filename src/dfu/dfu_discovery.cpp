@@ -108,14 +108,15 @@ close:
 }
 
 bool DFUpgradeDialog::WaitForIdle(DfuDeviceHandle device) {
-  DfuStatus status = {};
-  if (STDFU_Getstatus(device, &status) != STDFU_NOERROR) status.bState = kDfuError;
   for (int round = 0; round < kProbeIdleRounds; ++round) {
+    DfuStatus status = {};
+    // A status request that fails (some devices stall a few while busy) is asked again; only
+    // a state that is not idle is cleared.
+    if (STDFU_Getstatus(device, &status) != STDFU_NOERROR) continue;
     if (status.bState == kDfuIdle) return true;
     STDFU_Clrstatus(device);
-    if (STDFU_Getstatus(device, &status) != STDFU_NOERROR) status.bState = kDfuError;
   }
-  return status.bState == kDfuIdle;
+  return false;
 }
 
 // Reads the option bytes to learn the protection: first whether flash reads are refused (read

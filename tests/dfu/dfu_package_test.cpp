@@ -111,6 +111,9 @@ TEST(DfuPackage, ImageLookupTakesTheFirstImageOfTheTarget) {
 
 TEST(DfuPackage, CacheChoiceTakesTheNewestMatchingPackage) {
   testsupport::TempFolder cache;
+  struct Restore {
+    ~Restore() { SetDfuPackageCacheFolderForTesting(""); }
+  } restore;
   SetDfuPackageCacheFolderForTesting(cache.dir());
   dfutest::LogCapture log;
   DFUpgradeDialog dialog;
@@ -125,13 +128,12 @@ TEST(DfuPackage, CacheChoiceTakesTheNewestMatchingPackage) {
   ASSERT_TRUE(WritePackage(cache.file("other_3.dfu"), Package(0x0483, 0x8159)));
   ASSERT_TRUE(WritePackage(cache.file("plain_4.bin"), Package(0x0483, 0xA19B)));
   ASSERT_TRUE(testsupport::WriteBytes(cache.file("broken_5.dfu"), {0x44, 0x66}));
-  fs::create_directory(fs::u8path(cache.file("folder.dfu")));
+  fs::create_directory(fs::u8path(cache.file("folder.dfu")));  // the newest entry of all
   SetAge(cache.file("old_1.dfu"), 500);
   SetAge(cache.file("new_2.dfu"), 400);
   SetAge(cache.file("other_3.dfu"), 300);  // newer, but for another device
   SetAge(cache.file("plain_4.bin"), 10);   // newest, but not a .dfu
   SetAge(cache.file("broken_5.dfu"), 20);
-  SetAge(cache.file("folder.dfu"), 5);
 
   ASSERT_TRUE(dialog.autoSelectDfuFile());
   EXPECT_EQ(cache.file("new_2.dfu"), dialog.m_UpgradeFilePath);
@@ -154,7 +156,6 @@ TEST(DfuPackage, CacheChoiceTakesTheNewestMatchingPackage) {
   stranger.m_DevicePid = "5678";
   EXPECT_FALSE(stranger.autoSelectDfuFile());
   EXPECT_EQ("", stranger.m_UpgradeFilePath);
-  SetDfuPackageCacheFolderForTesting("");
 }
 
 TEST(DfuPackage, CacheFolderLiesUnderTheApplicationData) {

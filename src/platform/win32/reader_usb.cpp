@@ -2,8 +2,9 @@
 // interface class, DeviceIoControl for every transfer.
 #include "platform/reader_usb.h"
 
-#include <setupapi.h>
 #include <windows.h>
+// setupapi.h and winusb.h need windows.h first.
+#include <setupapi.h>
 
 #include <vector>
 

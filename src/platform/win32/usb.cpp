@@ -2,8 +2,9 @@
 // time through WinUsbApi) moves the descriptors and control transfers.
 #include "platform/usb.h"
 
-#include <setupapi.h>
 #include <windows.h>
+// setupapi.h and winusb.h need windows.h first.
+#include <setupapi.h>
 #include <winusb.h>
 
 #include <cstdio>

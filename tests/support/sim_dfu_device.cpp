@@ -107,6 +107,10 @@ uint64_t SimDfuDevice::sectorErases() const {
   std::lock_guard<std::mutex> hold(lock_);
   return erases_;
 }
+uint64_t SimDfuDevice::requiredWaitMs() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return requiredWaitMs_;
+}
 uint64_t SimDfuDevice::earlyPolls() const {
   std::lock_guard<std::mutex> hold(lock_);
   return earlyPolls_;
@@ -186,6 +190,7 @@ int SimDfuDevice::GetStatus(uint8_t* data, uint16_t length) {
     poll = (pendingBlock_ == 0 && !pending_.empty() && pending_[0] == 0x41) ? options_.erasePollMs
                                                                             : options_.writePollMs;
     busyUntilMs_ = now + poll;
+    requiredWaitMs_ += poll;
     state_ = kDnBusy;
     status_ = kOk;
   } else if (state_ == kDnBusy) {
@@ -197,6 +202,7 @@ int SimDfuDevice::GetStatus(uint8_t* data, uint16_t length) {
         --extraBusy_;
         poll = options_.erasePollMs;
         busyUntilMs_ = now + poll;
+        requiredWaitMs_ += poll;
       }
     } else if (pendingResult_ != kOk) {
       state_ = kError;

@@ -56,6 +56,9 @@ class SimDfuDevice {
   uint64_t sectorErases() const;
   // Busy replies given because a status request came before the poll time-out had passed.
   uint64_t earlyPolls() const;
+  // The least time a host must have waited so far: the poll time-outs of every busy reply
+  // that was not asked for early.
+  uint64_t requiredWaitMs() const;
   const SimDfuOptions& options() const { return options_; }
 
   // The platform/usb.h side.
@@ -100,6 +103,7 @@ class SimDfuDevice {
   uint64_t transfers_ = 0;
   uint64_t erases_ = 0;
   uint64_t earlyPolls_ = 0;
+  uint64_t requiredWaitMs_ = 0;
 };
 
 // A bus of simulated devices, installed as the USB host for the core.

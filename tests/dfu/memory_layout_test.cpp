@@ -66,4 +66,8 @@ TEST(MemoryLayout, BrokenDescriptionsAreRefused) {
       "@F/0x08000000/01*99999999999999999999Kg",  // size overflow
   };
   for (const char* text : bad) EXPECT_FALSE(ParseMemoryLayout(text, &e)) << text;
+  // The sector bound holds across groups.
+  EXPECT_TRUE(ParseMemoryLayout("@F/0x00000000/8192*1Ba", &e));
+  EXPECT_FALSE(ParseMemoryLayout("@F/0x00000000/8193*1Ba", &e));
+  EXPECT_FALSE(ParseMemoryLayout("@F/0x00000000/4096*1Ba,4097*1Ba", &e));
 }

@@ -9,8 +9,9 @@
 
 #include "dfu/dfuse/dfuse_types.h"
 
-// Sectors a single description may declare; more is refused rather than allocated.
-constexpr uint32_t kMaxSectorsPerTarget = 65536;
+// Sectors a single description may declare (real parts have at most a few thousand); more is
+// refused rather than allocated.
+constexpr uint32_t kMaxSectorsPerTarget = 8192;
 
 // Decodes `text` into *out (name with its spaces, sectors in order; the alternate is left to the
 // caller). False when the text breaks the grammar, a number overflows, or the sectors would

@@ -213,3 +213,43 @@ TEST(DfuFile, FilterChecksElementsAgainstTheSectors) {
             STDFUFILES_FilterImageForOperation(image, &entry, kOperationUpload, 0));
   STDFUFILES_DestroyImage(&image);
 }
+
+TEST(DfuFile, FileCallsCreateAndSaveAPackage) {
+  testsupport::TempFolder folder;
+  const std::string path = folder.file("made.dfu");
+  DfuFileHandle file = nullptr;
+  ASSERT_EQ(STDFU_NOERROR, STDFUFILES_CreateNewDFUFile(path.c_str(), &file, 0x0483, 0x8159, 7));
+  DfuMappingEntry entry;
+  entry.alternate = 1;
+  entry.name = "Option Bytes  ";
+  DfuImageHandle image = nullptr;
+  ASSERT_EQ(STDFU_NOERROR, STDFUFILES_CreateImageFromMapping(&image, &entry));
+  std::vector<uint8_t> data = Pattern(16, 30);
+  DfuElement e;
+  e.dwAddress = 0x1FFFF800;
+  e.dwDataLength = 16;
+  e.Data = data.data();
+  ASSERT_EQ(STDFU_NOERROR, STDFUFILES_AppendImageElement(image, &e));
+  ASSERT_EQ(STDFU_NOERROR, STDFUFILES_AppendImageToDFUFile(file, image));
+  ASSERT_EQ(STDFU_NOERROR, STDFUFILES_SaveDFUFile(file));
+  STDFUFILES_CloseDFUFile(file);
+  STDFUFILES_DestroyImage(&image);
+
+  uint16_t vid = 0, pid = 0, release = 0;
+  uint8_t count = 0;
+  ASSERT_EQ(STDFU_NOERROR,
+            STDFUFILES_OpenExistingDFUFile(path.c_str(), &file, &vid, &pid, &release, &count));
+  EXPECT_EQ(0x8159, pid);
+  EXPECT_EQ(7, release);
+  ASSERT_EQ(1, count);
+  ASSERT_EQ(STDFU_NOERROR, STDFUFILES_ReadImageFromDFUFile(file, 0, &image));
+  char name[512];
+  STDFUFILES_GetImageName(image, name);
+  EXPECT_STREQ("Option Bytes  ", name);
+  uint8_t alternate = 0;
+  STDFUFILES_GetImageAlternate(image, &alternate);
+  EXPECT_EQ(1, alternate);
+  EXPECT_EQ(16u, STDFUFILES_GetImageSize(image));
+  STDFUFILES_DestroyImage(&image);
+  STDFUFILES_CloseDFUFile(file);
+}

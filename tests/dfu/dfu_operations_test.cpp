@@ -221,3 +221,39 @@ TEST(DfuOperations, StopEndsALongEraseAndStatusOfUnknownHandleFails) {
   STDFUFILES_DestroyImage(&prepared);
   EXPECT_EQ(0, f.bus.openDevices());
 }
+
+TEST(DfuOperations, RequestsFollowTheDeviceStateMachine) {
+  SimUsbBus bus;
+  auto device = bus.Add();
+  DfuDeviceHandle d = nullptr;
+  ASSERT_EQ(STDFU_NOERROR, STDFU_Open(dfutest::FirstDfuPath().c_str(), &d));
+  uint8_t state = 0;
+  ASSERT_EQ(STDFU_NOERROR, STDFU_Getstate(d, &state));
+  EXPECT_EQ(kDfuIdle, state);
+  // CLRSTATUS outside dfuERROR is refused and leaves the device in dfuERROR.
+  EXPECT_EQ(STDFU_REQUESTSTALLED, STDFU_Clrstatus(d));
+  DfuStatus status;
+  ASSERT_EQ(STDFU_NOERROR, STDFU_Getstatus(d, &status));
+  EXPECT_EQ(kDfuError, status.bState);
+  EXPECT_EQ(0x0F, status.bStatus);  // errSTALLEDPKT
+  EXPECT_EQ(STDFU_NOERROR, STDFU_Clrstatus(d));
+  // The command list comes back on block 0, then ABORT returns to idle.
+  uint8_t list[8] = {};
+  uint32_t received = 0;
+  ASSERT_EQ(STDFU_NOERROR, STDFU_Upload(d, list, sizeof list, 0, &received));
+  EXPECT_EQ(4u, received);
+  EXPECT_EQ(0x41, list[2]);
+  EXPECT_EQ(STDFU_NOERROR, STDFU_Abort(d));
+  ASSERT_EQ(STDFU_NOERROR, STDFU_Getstate(d, &state));
+  EXPECT_EQ(kDfuIdle, state);
+  EXPECT_EQ(STDFU_BADPARAMETER, STDFU_Dnload(d, nullptr, 4, 2));
+  STDFU_Close(&d);
+  EXPECT_EQ(nullptr, d);
+  EXPECT_EQ(STDFU_BADPARAMETER, STDFU_Getstatus(d, &status));
+}
+
+TEST(DfuOperations, DetachResetsTheDevice) {
+  Flashing f;
+  EXPECT_EQ(STDFU_NOERROR, f.Step(kOperationDetach).errorCode);
+  EXPECT_TRUE(f.device->gone());
+}

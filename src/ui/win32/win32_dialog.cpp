@@ -1,7 +1,5 @@
 // The Win32 dialog window: built from the in-memory template, its dialog procedure routing
 // messages to the Dialog's handlers, and the item operations. Only Windows code belongs here.
-#include <initguid.h>
-// initguid.h first: it makes the GUID below a definition.
 #include "platform/win32/utf.h"
 #include "ui/win32/win32_internal.h"
 

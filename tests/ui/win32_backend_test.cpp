@@ -188,6 +188,77 @@ TEST_F(Win32Test, TrayIconIsAddedModifiedAndRemoved) {
   EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &nid));
 }
 
+TEST_F(Win32Test, TrayIconComesBackAfterTheTaskbarRestartsAndRetriesAFailedAdd) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof(nid);
+  nid.hWnd = WindowOf(d);
+  nid.uID = 131;
+  nid.uFlags = NIF_TIP;
+  ui::TrayIcon icon;
+  ASSERT_TRUE(icon.Add(d, 131, 131, "读卡服务"));
+  // Explorer restarted: the shell forgot the icon, then announces the new taskbar.
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+  SendMessageW(WindowOf(d), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+  EXPECT_TRUE(icon.Remove());
+
+  // An add the shell refuses (here: the identity is taken, as a stand-in for a taskbar that is
+  // not ready at logon) is retried until it succeeds.
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &nid));
+  ASSERT_TRUE(icon.Add(d, 131, 131, "读卡服务"));
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
+  // The retry runs on the window's timer.
+  ASSERT_TRUE(icon.Modify(133, "读卡服务(Cat1模式)"));
+  bool back = PumpUntil([&] { return Shell_NotifyIconW(NIM_MODIFY, &nid) != FALSE; });
+  EXPECT_TRUE(back);
+  EXPECT_TRUE(icon.Remove());
+}
+
+// The menu is driven by keys sent to the menu window from a timer while it is open.
+HWND g_menu_owner = nullptr;
+int g_menu_keys = 0;
+void CALLBACK PressMenuKeys(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND menu = FindWindowW(L"#32768", nullptr);
+  if (!menu) return;
+  KillTimer(nullptr, timer);
+  ++g_menu_keys;
+  PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+TEST_F(Win32Test, PopupMenuReturnsTheChosenCommand) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ui::TrayIcon icon;
+  ASSERT_TRUE(icon.Add(d, 131, 131, "读卡服务"));
+  d.ShowWindow(true);
+  d.SetForeground();
+  g_menu_owner = WindowOf(d);
+  SetTimer(nullptr, 0, 100, &PressMenuKeys);
+  int chosen = icon.TrackPopupMenu({{2028, "设置"}, {2026, "启动"}, {2027, "停止"}});
+  EXPECT_EQ(g_menu_keys, 1);
+  EXPECT_EQ(chosen, 2026);
+}
+
+TEST_F(Win32Test, EscapeThroughTheLoopHidesAModelessDialog) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ASSERT_TRUE(d.ShowWindow(true));
+  d.on_timer = [&](int id) {
+    if (id == 2) ui::PostQuit(0);
+  };
+  ASSERT_TRUE(d.SetTimer(2, 300));
+  PostMessageW(GetDlgItem(WindowOf(d), 11), WM_KEYDOWN, VK_ESCAPE, 0);
+  ui::RunMessageLoop();
+  EXPECT_EQ(d.cancels, 1);
+  EXPECT_FALSE(d.IsVisible());
+  EXPECT_TRUE(d.IsCreated());
+}
+
 TEST_F(Win32Test, ModalRunEndsWithTheCodeGivenToEndDialog) {
   struct Arming : TestDialog {
     bool OnInitDialog() override {
@@ -195,10 +266,16 @@ TEST_F(Win32Test, ModalRunEndsWithTheCodeGivenToEndDialog) {
       return TestDialog::OnInitDialog();
     }
   } modal;
+  TestDialog main_window;
+  ASSERT_TRUE(main_window.Create());
+  bool main_was_enabled = true;
   modal.on_timer = [&](int id) {
+    main_was_enabled = IsWindowEnabled(WindowOf(main_window)) != FALSE;
     if (id == 4) modal.EndDialog(42);
   };
   EXPECT_EQ(modal.DoModal(), 42);
+  EXPECT_FALSE(main_was_enabled);  // the rest of the program waits for the modal run
+  EXPECT_TRUE(IsWindowEnabled(WindowOf(main_window)));
   EXPECT_FALSE(modal.IsCreated());
   EXPECT_EQ(modal.destroys, 1);
 }

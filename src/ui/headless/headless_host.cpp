@@ -126,6 +126,8 @@ void HeadlessHost::AttachPeer(HeadlessDialogPeer* peer) {
 }
 
 void HeadlessHost::ForgetPeer(HeadlessDialogPeer* peer) {
+  modal_stack_.erase(std::remove(modal_stack_.begin(), modal_stack_.end(), peer),
+                     modal_stack_.end());
   timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
                                [&](const Timer& t) { return t.peer == peer; }),
                 timers_.end());
@@ -238,6 +240,7 @@ int HeadlessHost::RunMessageLoop() {
 int HeadlessHost::RunModal(HeadlessDialogPeer* peer) {
   Dialog& dialog = peer->dialog();
   peer->ShowWindow(true);
+  modal_stack_.push_back(peer);
   if (modal_driver_) {
     std::function<void(Dialog&)> driver = modal_driver_;  // a driver may replace itself
     driver(dialog);
@@ -257,6 +260,8 @@ int HeadlessHost::RunModal(HeadlessDialogPeer* peer) {
     if (!peer->ended_) peer->EndModal(kIdCancel);
   }
   peer->ShowWindow(false);
+  modal_stack_.erase(std::remove(modal_stack_.begin(), modal_stack_.end(), peer),
+                     modal_stack_.end());
   return peer->result_;
 }
 

@@ -112,6 +112,17 @@ void Win32Backend::RemoveDialog(HWND hwnd) {
   dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), hwnd), dialogs_.end());
 }
 
+std::vector<HWND> Win32Backend::DisableOtherDialogs(HWND keep) {
+  std::vector<HWND> disabled;
+  for (HWND hwnd : dialogs_) {
+    if (hwnd != keep && IsWindowEnabled(hwnd)) {
+      EnableWindow(hwnd, FALSE);
+      disabled.push_back(hwnd);
+    }
+  }
+  return disabled;
+}
+
 void Win32Backend::RemoveTray(Win32TrayPeer* peer) {
   trays_.erase(std::remove(trays_.begin(), trays_.end(), peer), trays_.end());
 }

@@ -58,6 +58,8 @@ bool Win32DialogPeer::Create(bool modal) {
 int Win32DialogPeer::RunModal() {
   HWND hwnd = hwnd_.load();
   if (!hwnd) return -1;
+  // As with a modal dialog's owner, the program's other windows take no input meanwhile.
+  std::vector<HWND> disabled = backend_.DisableOtherDialogs(hwnd);
   ::ShowWindow(hwnd, SW_SHOW);
   SetForegroundWindow(hwnd);
   while (!ended_ && hwnd_.load()) {
@@ -67,6 +69,10 @@ int Win32DialogPeer::RunModal() {
       if (!ended_) result_ = kIdCancel;
       break;
     }
+  }
+  // Re-enabled before the modal window goes, so the activation moves to one of them.
+  for (HWND other : disabled) {
+    if (IsWindow(other)) EnableWindow(other, TRUE);
   }
   if (HWND h = hwnd_.load()) ::ShowWindow(h, SW_HIDE);
   return result_;

@@ -107,7 +107,7 @@ bool HeadlessHost::FireNextTimerUpTo(uint64_t limit) {
 void HeadlessHost::AdvanceTime(uint64_t ms) {
   if (mode_ == ClockMode::kReal) {
     uint64_t until = NowMs() + ms;
-    ServeUntil([&] { return NowMs() >= until; });
+    ServeUntil([&] { return NowMs() >= until; }, until);
     return;
   }
   uint64_t target = virtual_now_ + ms;
@@ -209,7 +209,7 @@ void HeadlessHost::Quit(int code) {
   wake_.notify_all();
 }
 
-void HeadlessHost::ServeUntil(const std::function<bool()>& done) {
+void HeadlessHost::ServeUntil(const std::function<bool()>& done, uint64_t deadline) {
   auto quit_asked = [&] {
     std::lock_guard<std::mutex> lock(mutex_);
     return quit_;
@@ -220,9 +220,14 @@ void HeadlessHost::ServeUntil(const std::function<bool()>& done) {
     if (mode_ == ClockMode::kReal) {
       if (FireNextTimerUpTo(NowMs())) continue;  // serve posts again between timers
     }
+    // Sleep until the next timer, a post, a quit or the deadline; an idle loop wakes rarely.
     int64_t wait = mode_ == ClockMode::kReal ? NextTimerInMs() : -1;
-    // Bounded so that a done() depending on the clock alone is noticed.
-    if (wait < 0 || wait > 50) wait = 50;
+    if (wait < 0 || wait > 1000) wait = 1000;
+    if (deadline) {
+      uint64_t now = NowMs();
+      int64_t left = deadline > now ? static_cast<int64_t>(deadline - now) : 0;
+      if (left < wait) wait = left;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait_for(lock, std::chrono::milliseconds(wait),
                    [&] { return !posted_.empty() || quit_; });

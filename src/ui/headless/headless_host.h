@@ -181,7 +181,9 @@ class HeadlessHost : public Backend {
   bool PostFor(HeadlessDialogPeer* peer, std::function<void()> fn);  // any thread
   bool IsLoopThread() const { return std::this_thread::get_id() == loop_thread_; }
   bool FireNextTimerUpTo(uint64_t limit);  // one timer due at or before limit; false if none
-  void ServeUntil(const std::function<bool()>& done);  // the real-clock loop body
+  // The loop body: serves posts (and real-clock timers) until done() or Quit. done() is checked
+  // after each wake; one that turns true by the clock alone needs its moment in deadline.
+  void ServeUntil(const std::function<bool()>& done, uint64_t deadline = 0);
   int RunModal(HeadlessDialogPeer* peer);
   HeadlessDialogPeer* PeerOf(const Dialog& dialog) const;
   // The window the user can work with now: shown, and the innermost modal one when any runs.

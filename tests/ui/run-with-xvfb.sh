@@ -20,6 +20,12 @@ if [ ! -s "$dir/display" ]; then
 fi
 DISPLAY=":$(head -n 1 "$dir/display")"
 export DISPLAY
+# Without a window manager wine waits about 2 s for one at every first show of a window; windows
+# wine does not hand to a manager show at once. A setting of the prefix (under the build folder).
+if [ -n "${WINEPREFIX:-}" ]; then
+  WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    >/dev/null 2>&1
+fi
 "$@"
 rc=$?
 kill "$xpid" 2>/dev/null

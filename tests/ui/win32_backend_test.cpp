@@ -299,4 +299,28 @@ TEST_F(Win32Test, QuestionBoxCarriesItsCaptionAndReturnsTheAnswer) {
   EXPECT_EQ(r, ui::MessageBoxResult::kYes);
 }
 
+// A quit request (SIGTERM's path) while a message box is open closes the box and ends the loop.
+TEST_F(Win32Test, QuitWhileAMessageBoxIsOpenEndsTheLoop) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  std::thread quitter;
+  ui::MessageBoxResult answer = ui::MessageBoxResult::kYes;
+  d.on_timer = [&](int id) {
+    if (id == 9) ui::PostQuit(-1);  // a bound in case the request is lost
+    if (id != 1) return;
+    d.KillTimer(1);
+    quitter = std::thread([] {
+      for (int i = 0; i < 1000 && !FindWindowW(nullptr, L"提示"); ++i) Sleep(10);
+      ui::PostQuit(5);
+    });
+    answer = d.MessageBox("是否退出?", ui::MessageBoxButtons::kYesNo);
+  };
+  ASSERT_TRUE(d.SetTimer(1, 20));
+  ASSERT_TRUE(d.SetTimer(9, 15000));
+  int code = ui::RunMessageLoop();
+  quitter.join();
+  EXPECT_EQ(code, 5);
+  EXPECT_EQ(answer, ui::MessageBoxResult::kNo);  // a box closed without an answer says No
+}
+
 }  // namespace

@@ -159,6 +159,7 @@ class Win32Backend : public Backend {
  private:
   DWORD loop_thread_;
   UINT taskbar_created_;
+  HWND quit_window_ = nullptr;
   std::vector<HWND> dialogs_;
   std::vector<Win32TrayPeer*> trays_;
 };

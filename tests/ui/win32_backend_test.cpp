@@ -299,6 +299,35 @@ TEST_F(Win32Test, QuestionBoxCarriesItsCaptionAndReturnsTheAnswer) {
   EXPECT_EQ(r, ui::MessageBoxResult::kYes);
 }
 
+// A real double click (input through the system, not a sent message) in the dialog's own client
+// area arrives as OnLeftDoubleClick in client coordinates: the dialog class takes double clicks.
+TEST_F(Win32Test, DoubleClickInTheClientAreaReachesTheDialog) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ASSERT_TRUE(d.ShowWindow(true));
+  d.SetForeground();
+  PumpUntil([] { return false; }, 200);  // let the shown window settle on the desktop
+  ui::Rect client = d.GetClientRect();
+  POINT pt{3, client.bottom - 3};  // the bottom-left corner, clear of every control
+  ClientToScreen(WindowOf(d), &pt);
+  SetCursorPos(pt.x, pt.y);
+  INPUT clicks[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    clicks[i].type = INPUT_MOUSE;
+    clicks[i].mi.dwFlags = (i % 2) ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+  }
+  ASSERT_EQ(SendInput(4, clicks, sizeof(INPUT)), 4u);
+  EXPECT_TRUE(PumpUntil([&] { return !d.double_clicks.empty(); }, 5000));
+  ASSERT_EQ(d.double_clicks.size(), 1u);
+  // Where the system put the cursor, in client coordinates: inside the corner square.
+  POINT at{};
+  GetCursorPos(&at);
+  ScreenToClient(WindowOf(d), &at);
+  EXPECT_EQ(d.double_clicks[0], (std::pair<int, int>{at.x, at.y}));
+  EXPECT_LT(d.double_clicks[0].first, 10);
+  EXPECT_GE(d.double_clicks[0].second, client.bottom - 10);
+}
+
 // A quit request (SIGTERM's path) while a message box is open closes the box and ends the loop.
 TEST_F(Win32Test, QuitWhileAMessageBoxIsOpenEndsTheLoop) {
   TestDialog d;

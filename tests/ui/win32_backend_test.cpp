@@ -71,6 +71,8 @@ TEST_F(Win32Test, DialogFromTemplateHasItsControlsByIdWithTheirTexts) {
   EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 50), GWL_STYLE) & ES_NUMBER);
   EXPECT_EQ(GetWindowLongW(GetDlgItem(hwnd, 10), GWL_STYLE) & 0x0F, BS_DEFPUSHBUTTON);
   EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 40), GWL_STYLE) & WS_GROUP);
+  EXPECT_FALSE(GetWindowLongW(GetDlgItem(hwnd, 41), GWL_STYLE) & WS_GROUP);
+  EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 50), GWL_STYLE) & WS_GROUP);  // ends the radios
 
   // Item operations reach the real controls.
   EXPECT_TRUE(d.SetItemText(90, "已连接"));

@@ -39,6 +39,11 @@ if [ -n "${WINEPREFIX:-}" ]; then
   fi
   WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
     >/dev/null 2>&1
+  # Chinese texts drawn with an installed CJK font (fonts-wqy-microhei), for screenshots.
+  WINEDEBUG=-all wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v Tahoma /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+  WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei' \
+    /t REG_SZ /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
 fi
 "$@"
 rc=$?

@@ -73,6 +73,8 @@ void PostQuit(int code);
 class Dialog {
  public:
   explicit Dialog(DialogTemplate tmpl);
+  // Destroys a window that still exists. By then the derived part is gone, so only the base
+  // OnDestroy runs: a window whose OnDestroy matters calls DestroyWindow in its own destructor.
   virtual ~Dialog();
   Dialog(const Dialog&) = delete;
   Dialog& operator=(const Dialog&) = delete;

@@ -214,6 +214,18 @@ TEST_F(HeadlessTest, TrayIconReportsMouseToItsOwnerAndMenusHonourDisabledItems) 
   EXPECT_TRUE(icon.Remove());
   EXPECT_EQ(host.FindTrayIcon(131), nullptr);
   EXPECT_FALSE(icon.IsAdded());
+  EXPECT_FALSE(icon.Modify(131, "读卡服务"));  // removed: nothing to change
+
+  // No window, no icon; an icon goes with its object.
+  TestDialog unbuilt;
+  ui::TrayIcon orphan;
+  EXPECT_FALSE(orphan.Add(unbuilt, 140, 131, "x"));
+  {
+    ui::TrayIcon scoped_icon;
+    ASSERT_TRUE(scoped_icon.Add(d, 141, 133, "y"));
+    EXPECT_NE(host.FindTrayIcon(141), nullptr);
+  }
+  EXPECT_EQ(host.FindTrayIcon(141), nullptr);
 }
 
 TEST_F(HeadlessTest, PostsFromOtherThreadsArriveInOrderOnTheLoopThread) {

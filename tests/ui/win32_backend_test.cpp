@@ -115,6 +115,11 @@ TEST_F(Win32Test, DialogFromTemplateHasItsControlsByIdWithTheirTexts) {
   EXPECT_TRUE(d.IsCreated());
   EXPECT_EQ(d.cancels, 1);
 
+  EXPECT_TRUE(d.RegisterPortNotifications());
+  EXPECT_TRUE(d.SetCaption("读卡器设置"));
+  EXPECT_EQ(FindWindowW(nullptr, L"读卡器设置"), hwnd);
+  EXPECT_FALSE(d.SetIcon(4321));  // no such icon resource in this program
+
   d.DestroyWindow();
   EXPECT_FALSE(IsWindow(hwnd));
   EXPECT_EQ(d.destroys, 1);

@@ -148,7 +148,7 @@ class Dialog {
                               const std::string& caption = std::string());
 
   // --- the window ---------------------------------------------------------------------------
-  bool ShowWindow(bool show = true);  // the plain show command (SW_SHOW) or hide; no restore or move
+  bool ShowWindow(bool show = true);  // the plain show command (SW_SHOW) or hide; no move
   bool IsVisible() const;
   bool SetForeground();  // bring to the foreground (before a popup menu, for example)
   bool SetCaption(const std::string& utf8);

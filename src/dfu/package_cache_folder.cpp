@@ -1,8 +1,8 @@
 // The package cache folder. Portable.
 #include "dfu/package_cache_folder.h"
 
-#include "platform/app_data.h"
 #include "platform/paths.h"
+#include "upgrade/package_cache.h"
 
 namespace {
 std::string g_testFolder;
@@ -10,10 +10,9 @@ std::string g_testFolder;
 
 std::string DfuPackageCacheFolder() {
   if (!g_testFolder.empty()) return g_testFolder;
-  std::string base = platform::UserAppDataDir();
-  if (base.empty()) return std::string();
-  const std::string sep = platform::PathSeparator();
-  return base + sep + "OvraNetService" + sep + "DFU" + sep;
+  // The same cache the downloader copies verified packages into.
+  std::string folder = PackageCacheFolder();
+  return folder.empty() ? folder : folder + platform::PathSeparator();
 }
 
 void SetDfuPackageCacheFolderForTesting(const std::string& folder) { g_testFolder = folder; }

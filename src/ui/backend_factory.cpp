@@ -1,0 +1,28 @@
+// Builds the backend asked for from those this target links (see CMakeLists.txt). Portable:
+// which backends exist is decided by the build, not by #ifdef on the OS.
+#include "ui/backend.h"
+#include "ui/headless/headless_host.h"
+#if OVRA7_UI_HAVE_WIN32
+#include "ui/win32/win32_backend.h"
+#endif
+
+namespace ui {
+
+std::unique_ptr<Backend> CreateBackend(BackendKind kind) {
+  switch (kind) {
+    case BackendKind::kHeadless:
+      return std::make_unique<headless::HeadlessHost>(headless::ClockMode::kReal);
+    case BackendKind::kNative:
+    case BackendKind::kWin32:
+#if OVRA7_UI_HAVE_WIN32
+      return win32::CreateWin32Backend();
+#else
+      return nullptr;
+#endif
+    case BackendKind::kQt:
+      return nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace ui

@@ -28,9 +28,7 @@ std::string LogDir() {
   return over.empty() ? platform::UserTempDir() : over;
 }
 
-std::filesystem::path FsPath(const std::string& utf8) {
-  return std::filesystem::u8path(utf8);
-}
+std::filesystem::path FsPath(const std::string& utf8) { return std::filesystem::u8path(utf8); }
 
 }  // namespace
 

@@ -1,9 +1,10 @@
 // Portable: the rule that maps port names to numbers lives here, so it holds on both systems.
 // The name form depends on the target; PortNameStyle() says which one this build uses.
+#include "platform/port_names.h"
+
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/port_names.h"
 #include "platform/serial.h"
 
 namespace platform {

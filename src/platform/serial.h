@@ -10,11 +10,11 @@ namespace platform {
 
 // Fixed line and time-out settings of the reader's link (115200 8N1).
 struct SerialTimeouts {
-  static constexpr int kReadIntervalMs = 1000;    // silence between two bytes that ends a read
-  static constexpr int kReadPerByteMs = 2;        // read total: 2 ms per requested byte ...
-  static constexpr int kReadConstantMs = 1000;    // ... plus 1000 ms
-  static constexpr int kWritePerByteMs = 2;       // write total: 2 ms per byte ...
-  static constexpr int kWriteConstantMs = 1000;   // ... plus 1000 ms
+  static constexpr int kReadIntervalMs = 1000;   // silence between two bytes that ends a read
+  static constexpr int kReadPerByteMs = 2;       // read total: 2 ms per requested byte ...
+  static constexpr int kReadConstantMs = 1000;   // ... plus 1000 ms
+  static constexpr int kWritePerByteMs = 2;      // write total: 2 ms per byte ...
+  static constexpr int kWriteConstantMs = 1000;  // ... plus 1000 ms
 };
 
 // An open, exclusive serial port. All calls block at most for the time-outs above.

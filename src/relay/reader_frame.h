@@ -31,7 +31,7 @@ constexpr int kFrameHeadSize = 4;
 constexpr int kFrameOverhead = 5;         // head + check sum
 constexpr int kReceiveBufferSize = 2100;  // one received frame: head + body of at most 2096
 constexpr int kMaxReceiveLength = kReceiveBufferSize - kFrameHeadSize;
-constexpr int kMaxPayload = 0xFFFF - 1;   // the length field counts the check sum
+constexpr int kMaxPayload = 0xFFFF - 1;  // the length field counts the check sum
 
 // XOR of bytes[first, last).
 uint8_t XorRange(const uint8_t* bytes, size_t first, size_t last);

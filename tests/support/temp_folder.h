@@ -15,8 +15,8 @@ class TempFolder {
   TempFolder() {
     static std::atomic<int> counter{0};
     auto base = std::filesystem::temp_directory_path();
-    path_ = base / ("ovra7-test-" + std::to_string(platform::NowMs()) + "-" +
-                    std::to_string(counter++));
+    path_ = base /
+            ("ovra7-test-" + std::to_string(platform::NowMs()) + "-" + std::to_string(counter++));
     std::filesystem::create_directories(path_);
   }
   ~TempFolder() {

@@ -33,8 +33,13 @@ LocalTime NowLocal() {
   struct tm parts;
   time_t seconds = tv.tv_sec;
   localtime_r(&seconds, &parts);
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                   parts.tm_min,         parts.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+  return LocalTime{parts.tm_year + 1900,
+                   parts.tm_mon + 1,
+                   parts.tm_mday,
+                   parts.tm_hour,
+                   parts.tm_min,
+                   parts.tm_sec,
+                   static_cast<int>(tv.tv_usec / 1000)};
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {

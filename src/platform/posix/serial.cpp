@@ -1,6 +1,7 @@
 // Placeholder until the serial backend lands: every open fails.
-#include "platform/port_names.h"
 #include "platform/serial.h"
+
+#include "platform/port_names.h"
 
 namespace platform {
 

@@ -105,9 +105,7 @@ int WaitWritable(SocketHandle s, int timeoutMs) {
   return PollOne(static_cast<int>(s), POLLOUT, timeoutMs);
 }
 
-int WaitReadable(SocketHandle s, int timeoutUs) {
-  return WaitReadableEither(s, -1, timeoutUs);
-}
+int WaitReadable(SocketHandle s, int timeoutUs) { return WaitReadableEither(s, -1, timeoutUs); }
 
 int WaitReadableEither(SocketHandle s, intptr_t fd, int timeoutUs) {
   pollfd p[2];

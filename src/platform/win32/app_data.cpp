@@ -1,8 +1,10 @@
 // Win32 per-user application-data folder (the roaming CSIDL_APPDATA, current path).
 #include "platform/app_data.h"
 
+// clang-format off: shlobj.h needs the types of windows.h.
 #include <windows.h>
 #include <shlobj.h>
+// clang-format on
 
 #include "platform/win32/utf.h"
 

@@ -1,10 +1,12 @@
 // Winsock 2.2 behind platform/socket.h. Only Windows code belongs here.
 #include "platform/socket.h"
 
+// clang-format off: Winsock must come before windows.h, and mstcpip.h after both.
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <mstcpip.h>
 #include <windows.h>
+#include <mstcpip.h>
+// clang-format on
 
 #include <cstring>
 
@@ -124,8 +126,7 @@ int WaitReadableEither(SocketHandle s, intptr_t, int timeoutUs) {
 int PendingError(SocketHandle s) {
   int error = 0;
   int len = sizeof error;
-  if (getsockopt(S(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0)
-    return -1;
+  if (getsockopt(S(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0) return -1;
   return error;
 }
 

@@ -152,12 +152,12 @@ ui::DialogTemplate AboutTemplate() {
   t.cy = 136;
   t.style = ui::kWindowCaption | ui::kWindowSysMenu | ui::kWindowModalFrame | ui::kWindowCenter;
   t.controls.push_back(Button(ui::kIdOk, "确定", 85, 110, 50, 14, ui::kStyleDefault));
-  t.controls.push_back(Row(kStaticId, ControlKind::kStatic, "Ovra7Server 读卡服务", 15, 14, 185,
-                           22, ui::kStyleCenter));
+  t.controls.push_back(Row(kStaticId, ControlKind::kStatic, "Ovra7Server 读卡服务", 15, 14, 185, 22,
+                           ui::kStyleCenter));
   t.controls.push_back(
       Row(ids::kAboutVersion, ControlKind::kStatic, "", 20, 44, 185, 22, ui::kStyleCenter));
-  t.controls.push_back(Row(kStaticId, ControlKind::kStatic, "Copyright (C) 2026 Ovra7", 20, 78,
-                           185, 22, ui::kStyleCenter));
+  t.controls.push_back(Row(kStaticId, ControlKind::kStatic, "Copyright (C) 2026 Ovra7", 20, 78, 185,
+                           22, ui::kStyleCenter));
   return t;
 }
 

@@ -96,9 +96,12 @@ void COvra7ServerDlg::UpdateControlStates() {
 }
 
 void COvra7ServerDlg::ShowModeInTray(int mode) {
-  if (mode == 1) tray_.Modify(kIconUsb, kTipUsb);
-  else if (mode == 2) tray_.Modify(kIconCat1, kTipCat1);
-  else tray_.Modify(kIconApp, kTipDefault);
+  if (mode == 1)
+    tray_.Modify(kIconUsb, kTipUsb);
+  else if (mode == 2)
+    tray_.Modify(kIconCat1, kTipCat1);
+  else
+    tray_.Modify(kIconApp, kTipDefault);
 }
 
 void COvra7ServerDlg::OnTrayNotify(int iconId, int mouseMessage) {
@@ -148,20 +151,46 @@ void COvra7ServerDlg::OnLeftDoubleClick(int x, int y) {
 void COvra7ServerDlg::OnCommand(int id) {
   switch (id) {
     case ids::kStart:
-    case ids::kTrayStart: StartCommand(); break;
+    case ids::kTrayStart:
+      StartCommand();
+      break;
     case ids::kStop:
-    case ids::kTrayStop: StopCommand(); break;
-    case ids::kTraySettings: ShowWindow(true); break;
-    case ids::kTrayExit: Exit(); break;
-    case ids::kChangePort: ChangePort(); break;
-    case ids::kSwitchMode: SwitchNetworkMode(); break;
-    case ids::kQueryAuth: QueryAuthorization(); break;
-    case ids::kQueryPlatform: QueryPlatform(); break;
-    case ids::kChangePlatform: ChangePlatform(); break;
-    case ids::kQueryStatus: QueryConnectStatus(); break;
-    case ids::kQualityTest: TestNetworkQuality(); break;
-    case ids::kQueryHeartBeat: QueryHeartBeat(); break;
-    case ids::kChangeHeartBeat: ChangeHeartBeat(); break;
+    case ids::kTrayStop:
+      StopCommand();
+      break;
+    case ids::kTraySettings:
+      ShowWindow(true);
+      break;
+    case ids::kTrayExit:
+      Exit();
+      break;
+    case ids::kChangePort:
+      ChangePort();
+      break;
+    case ids::kSwitchMode:
+      SwitchNetworkMode();
+      break;
+    case ids::kQueryAuth:
+      QueryAuthorization();
+      break;
+    case ids::kQueryPlatform:
+      QueryPlatform();
+      break;
+    case ids::kChangePlatform:
+      ChangePlatform();
+      break;
+    case ids::kQueryStatus:
+      QueryConnectStatus();
+      break;
+    case ids::kQualityTest:
+      TestNetworkQuality();
+      break;
+    case ids::kQueryHeartBeat:
+      QueryHeartBeat();
+      break;
+    case ids::kChangeHeartBeat:
+      ChangeHeartBeat();
+      break;
     case ids::kCollapse:
       if (expanded_) {
         Collapse();
@@ -172,10 +201,17 @@ void COvra7ServerDlg::OnCommand(int id) {
       CheckItem(ids::kAutostartSystem,
                 ToggleAutostartRegistration(IsItemChecked(ids::kAutostartSystem)));
       break;
-    case ids::kAutoStartService: ToggleServiceAutoStart(); break;
-    case ids::kLog: ToggleLog(); break;
-    case ids::kAbout: ShowAbout(); break;
-    default: break;
+    case ids::kAutoStartService:
+      ToggleServiceAutoStart();
+      break;
+    case ids::kLog:
+      ToggleLog();
+      break;
+    case ids::kAbout:
+      ShowAbout();
+      break;
+    default:
+      break;
   }
 }
 
@@ -222,10 +258,17 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
     case WM_UPGRADE_FILE_READY:
       OnUpgradeFileDownloadFinished(reinterpret_cast<char*>(lparam));
       return 0;
-    case WM_SHOW_REQUEST: ShowWindow(true); return 0;
-    case WM_EXIT_REQUEST: Exit(); return 0;
-    case WM_POSTED_DESTROY: DestroyWindow(); return 0;
-    default: return 0;
+    case WM_SHOW_REQUEST:
+      ShowWindow(true);
+      return 0;
+    case WM_EXIT_REQUEST:
+      Exit();
+      return 0;
+    case WM_POSTED_DESTROY:
+      DestroyWindow();
+      return 0;
+    default:
+      return 0;
   }
 }
 

@@ -25,7 +25,8 @@ struct QualityStats {
   int maximum = 0;
 };
 QualityStats SummarizeProbes(const std::vector<int>& results);
-// "当前平均延时为%d毫秒，最大%d毫秒，成功%d次，失败%d次", or "测试读卡器网络质量失败" with no success.
+// "当前平均延时为%d毫秒，最大%d毫秒，成功%d次，失败%d次", or "测试读卡器网络质量失败" with no
+// success.
 std::string QualityText(const QualityStats& stats);
 
 // The usual decimal conversion of an edit's text: blanks, a sign, leading digits; no digits

@@ -62,11 +62,15 @@ void COvra7ServerDlg::StartService() {
     }
     ReadPlatformSettings();
     int mode = 2;
-    if (networkChoice_ == 0) mode = service_->TestServer() ? 1 : 2;
-    else if (networkChoice_ == 1) mode = 1;
+    if (networkChoice_ == 0)
+      mode = service_->TestServer() ? 1 : 2;
+    else if (networkChoice_ == 1)
+      mode = 1;
     int result = service_->SetNetworkMode(mode);
-    if (result == 0) ShowModeInTray(mode);
-    else if (result > 0) MessageBox("设置网络模式失败");
+    if (result == 0)
+      ShowModeInTray(mode);
+    else if (result > 0)
+      MessageBox("设置网络模式失败");
     SetTimer(kModeWatchdogTimer, kWatchdogPeriodMs);
     SetTimer(kStatusTimer, kStatusPeriodMs);
     readerOnline_ = 1;
@@ -111,14 +115,21 @@ void COvra7ServerDlg::RefreshStatus() {
 
 void COvra7ServerDlg::OnTimer(int id) {
   switch (id) {
-    case kStatusTimer: RefreshStatus(); break;
-    case kModeWatchdogTimer: ModeWatchdog(); break;
-    case kPortScanTimer: PortScan(); break;
+    case kStatusTimer:
+      RefreshStatus();
+      break;
+    case kModeWatchdogTimer:
+      ModeWatchdog();
+      break;
+    case kPortScanTimer:
+      PortScan();
+      break;
     case kUpgradeCheckTimer:
       KillTimer(kUpgradeCheckTimer);
       checkPendingDfuUpgrade();
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -244,7 +255,8 @@ long COvra7ServerDlg::OnServiceControl(int command, int argument) {
       WriteLog("connect status 0x%x", statusCode);
       return static_cast<int8_t>(statusCode);
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 

@@ -250,12 +250,12 @@ bool Dialog::RegisterPortNotifications() {
 bool Dialog::PostMessage(int msg, intptr_t wparam, intptr_t lparam) {
   if (msg < kFirstAppMessage) return false;
   DialogPeer* p = peer_.get();
-  return p && p->PostAppMessage(msg, wparam, lparam);
+  return p && p->PostPrivateMessage(msg, wparam, lparam);
 }
 intptr_t Dialog::SendMessage(int msg, intptr_t wparam, intptr_t lparam) {
   if (msg < kFirstAppMessage) return -1;
   DialogPeer* p = peer_.get();
-  return p ? p->SendAppMessage(msg, wparam, lparam) : -1;
+  return p ? p->SendPrivateMessage(msg, wparam, lparam) : -1;
 }
 bool Dialog::PostDeviceChange(int event) {
   DialogPeer* p = peer_.get();

@@ -62,8 +62,8 @@ class DialogPeer {
   virtual bool RegisterPortNotifications() = 0;
 
   // Any thread.
-  virtual bool PostAppMessage(int msg, intptr_t wparam, intptr_t lparam) = 0;
-  virtual intptr_t SendAppMessage(int msg, intptr_t wparam, intptr_t lparam) = 0;
+  virtual bool PostPrivateMessage(int msg, intptr_t wparam, intptr_t lparam) = 0;
+  virtual intptr_t SendPrivateMessage(int msg, intptr_t wparam, intptr_t lparam) = 0;
   virtual bool PostDeviceChange(int event) = 0;
   virtual bool PostPowerBroadcast(int event) = 0;
 };

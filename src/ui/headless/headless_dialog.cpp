@@ -278,13 +278,13 @@ bool HeadlessDialogPeer::RegisterPortNotifications() {
   return true;
 }
 
-bool HeadlessDialogPeer::PostAppMessage(int msg, intptr_t wparam, intptr_t lparam) {
+bool HeadlessDialogPeer::PostPrivateMessage(int msg, intptr_t wparam, intptr_t lparam) {
   Dialog* d = &dialog_;
   return host_.PostFor(this,
                        [d, msg, wparam, lparam] { d->DeliverAppMessage(msg, wparam, lparam); });
 }
 
-intptr_t HeadlessDialogPeer::SendAppMessage(int msg, intptr_t wparam, intptr_t lparam) {
+intptr_t HeadlessDialogPeer::SendPrivateMessage(int msg, intptr_t wparam, intptr_t lparam) {
   if (host_.IsLoopThread()) {
     return created_ ? dialog_.DeliverAppMessage(msg, wparam, lparam) : -1;
   }

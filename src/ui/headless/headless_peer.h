@@ -82,8 +82,8 @@ class HeadlessDialogPeer : public DialogPeer {
   bool SetIcon(int icon_id) override;
   bool RegisterPortNotifications() override;
 
-  bool PostAppMessage(int msg, intptr_t wparam, intptr_t lparam) override;
-  intptr_t SendAppMessage(int msg, intptr_t wparam, intptr_t lparam) override;
+  bool PostPrivateMessage(int msg, intptr_t wparam, intptr_t lparam) override;
+  intptr_t SendPrivateMessage(int msg, intptr_t wparam, intptr_t lparam) override;
   bool PostDeviceChange(int event) override;
   bool PostPowerBroadcast(int event) override;
 

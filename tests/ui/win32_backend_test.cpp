@@ -1,0 +1,225 @@
+// The Win32 backend under a real window system (wine + Xvfb here): a dialog built from the
+// in-memory template, controls found by id, timers, posts, sends, the tray icon, modal runs.
+#include "ui/win32/win32_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "ui/backend.h"
+#include "ui/test_dialog.h"
+#include "ui/tray_icon.h"
+#include "ui/win32/win32_internal.h"
+
+namespace {
+
+using ui_test::TestDialog;
+
+HWND WindowOf(const ui::Dialog& d) {
+  return static_cast<ui::win32::Win32DialogPeer*>(d.peer())->hwnd();
+}
+
+class Win32Test : public testing::Test {
+ protected:
+  void SetUp() override {
+    backend_ = ui::win32::CreateWin32Backend();
+    ASSERT_NE(backend_, nullptr);
+    ui::SetBackend(backend_.get());
+  }
+  void TearDown() override { ui::SetBackend(nullptr); }
+
+  // Serves messages until done() or the time bound (generous: wine can be slow to start).
+  template <typename Done>
+  bool PumpUntil(Done done, int bound_ms = 10000) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > static_cast<DWORD>(bound_ms)) return false;
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+  }
+
+  std::unique_ptr<ui::Backend> backend_;
+};
+
+TEST_F(Win32Test, DialogFromTemplateHasItsControlsByIdWithTheirTexts) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  HWND hwnd = WindowOf(d);
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_EQ(d.inits, 1);
+  EXPECT_FALSE(d.IsVisible());  // no visible style in the template
+
+  wchar_t cls[64] = {};
+  GetClassNameW(GetDlgItem(hwnd, 70), cls, 64);
+  EXPECT_STREQ(cls, L"msctls_updown32");
+  GetClassNameW(GetDlgItem(hwnd, 60), cls, 64);
+  EXPECT_STREQ(cls, L"ComboBox");
+  EXPECT_EQ(d.GetItemText(10), "启动");
+  EXPECT_EQ(d.GetItemText(31), "仅USB");
+  EXPECT_EQ(d.GetItemText(50), "600");  // loaded by the data exchange at initialisation
+  wchar_t title[64] = {};
+  GetWindowTextW(hwnd, title, 64);
+  EXPECT_STREQ(title, L"测试窗口");
+  EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 50), GWL_STYLE) & ES_NUMBER);
+  EXPECT_EQ(GetWindowLongW(GetDlgItem(hwnd, 10), GWL_STYLE) & 0x0F, BS_DEFPUSHBUTTON);
+  EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 40), GWL_STYLE) & WS_GROUP);
+
+  // Item operations reach the real controls.
+  EXPECT_TRUE(d.SetItemText(90, "已连接"));
+  EXPECT_EQ(d.GetItemText(90), "已连接");
+  EXPECT_TRUE(d.EnableItem(11, false));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd, 11)));
+  EXPECT_TRUE(d.SetRadioIndex(30, 2));
+  EXPECT_EQ(IsDlgButtonChecked(hwnd, 32), BST_CHECKED);
+  EXPECT_EQ(d.GetRadioIndex(30), 2);
+  EXPECT_EQ(d.ComboAddString(60, "自动"), 0);
+  EXPECT_EQ(d.ComboAddString(60, "COM5"), 1);
+  EXPECT_TRUE(d.ComboSetCurSel(60, 1));
+  EXPECT_EQ(d.ComboGetCurSel(60), 1);
+  EXPECT_EQ(d.GetItemText(60), "COM5");
+  EXPECT_EQ(d.ComboGetString(60, 0), "自动");
+  EXPECT_TRUE(d.SetUpDownBuddy(70, 50));
+  EXPECT_EQ(d.GetUpDownBuddy(70), 50);
+  EXPECT_TRUE(d.SetProgressPos(80, 40));
+  EXPECT_EQ(d.GetProgressPos(80), 40);
+
+  // A click on a radio button checks it alone in its group and arrives as a command.
+  ASSERT_TRUE(d.ShowWindow(true));
+  EXPECT_TRUE(d.IsVisible());
+  SendMessageW(GetDlgItem(hwnd, 31), BM_CLICK, 0, 0);
+  EXPECT_EQ(d.GetRadioIndex(30), 1);
+  EXPECT_EQ(d.commands, std::vector<int>{31});
+
+  // Halving the width keeps position and height.
+  ui::Rect w = d.GetWindowRect();
+  EXPECT_GT(w.Width(), 0);
+  ui::Rect half = w;
+  half.right = w.left + w.Width() / 2;
+  ASSERT_TRUE(d.MoveWindow(half));
+  EXPECT_EQ(d.GetWindowRect(), half);
+  EXPECT_GT(d.GetClientRect().Width(), 0);
+
+  // The close box only hides a modeless dialog.
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(d.IsVisible());
+  EXPECT_TRUE(d.IsCreated());
+  EXPECT_EQ(d.cancels, 1);
+
+  d.DestroyWindow();
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(d.destroys, 1);
+}
+
+TEST_F(Win32Test, TimersPostsAndSendsArriveOnTheLoopThread) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  DWORD loop = GetCurrentThreadId();
+  std::atomic<intptr_t> sent{0};
+  std::thread other;
+  d.on_timer = [&](int id) {
+    if (id == 9) ui::PostQuit(-1);  // a bound in case the loop never ends
+    if (id == 1 && d.timers.size() == 2) {
+      d.KillTimer(1);
+      other = std::thread([&] {
+        d.PostMessage(2031, 0, 5);
+        d.PostDeviceChange(ui::kDeviceArrival);
+        sent = d.SendMessage(2030, 4, 0);  // answered only by the loop
+        ui::PostQuit(7);
+      });
+    }
+  };
+  ASSERT_TRUE(d.SetTimer(1, 30));
+  ASSERT_TRUE(d.SetTimer(9, 15000));
+  int code = ui::RunMessageLoop();
+  if (other.joinable()) other.join();
+  EXPECT_EQ(code, 7);
+  EXPECT_EQ(d.timers.size(), 2u);
+  // A sent message overtakes posted ones (the system serves sends first), so only membership.
+  ASSERT_EQ(d.messages.size(), 2u);
+  EXPECT_NE(std::find(d.messages.begin(), d.messages.end(), 5), d.messages.end());
+  EXPECT_NE(std::find(d.messages.begin(), d.messages.end(), 0), d.messages.end());
+  EXPECT_EQ(sent, 2034);
+  EXPECT_EQ(d.devices, std::vector<int>{ui::kDeviceArrival});
+  EXPECT_EQ(GetCurrentThreadId(), loop);
+
+  // Another process finds the window by its title and sends a private message with a result.
+  HWND found = FindWindowW(nullptr, L"测试窗口");
+  EXPECT_EQ(found, WindowOf(d));
+  EXPECT_EQ(SendMessageW(found, 2030, 3, 0), 2033);
+
+  // Up-down steps reach the handler with their delta, and its answer goes back.
+  NMUPDOWN ud{};
+  ud.hdr.hwndFrom = GetDlgItem(found, 70);
+  ud.hdr.idFrom = 70;
+  ud.hdr.code = UDN_DELTAPOS;
+  ud.iDelta = -1;
+  EXPECT_EQ(SendMessageW(found, WM_NOTIFY, 70, reinterpret_cast<LPARAM>(&ud)), 0);
+  EXPECT_EQ(d.steps, (std::vector<std::pair<int, int>>{{70, -1}}));
+  EXPECT_EQ(SendMessageW(found, WM_POWERBROADCAST, ui::kPowerSuspend, 0), 1);
+  EXPECT_EQ(d.powers, std::vector<int>{ui::kPowerSuspend});
+}
+
+TEST_F(Win32Test, TrayIconIsAddedModifiedAndRemoved) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ui::TrayIcon icon;
+  ASSERT_TRUE(icon.Add(d, 131, 131, "读卡服务"));
+  EXPECT_TRUE(icon.IsAdded());
+  // The shell holds it: a modification of the same identity succeeds.
+  EXPECT_TRUE(icon.Modify(134, "读卡服务(USB模式)"));
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof(nid);
+  nid.hWnd = WindowOf(d);
+  nid.uID = 131;
+  nid.uFlags = NIF_TIP;
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+  // Its mouse messages reach the owner.
+  SendMessageW(WindowOf(d), ui::kTrayCallbackMessage, 131, WM_RBUTTONUP);
+  EXPECT_EQ(d.tray, (std::vector<std::pair<int, int>>{{131, ui::kMouseRightUp}}));
+  EXPECT_TRUE(icon.Remove());
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+}
+
+TEST_F(Win32Test, ModalRunEndsWithTheCodeGivenToEndDialog) {
+  struct Arming : TestDialog {
+    bool OnInitDialog() override {
+      SetTimer(4, 50);
+      return TestDialog::OnInitDialog();
+    }
+  } modal;
+  modal.on_timer = [&](int id) {
+    if (id == 4) modal.EndDialog(42);
+  };
+  EXPECT_EQ(modal.DoModal(), 42);
+  EXPECT_FALSE(modal.IsCreated());
+  EXPECT_EQ(modal.destroys, 1);
+}
+
+// A box is answered by a helper thread that finds it by its caption and presses Yes.
+TEST_F(Win32Test, QuestionBoxCarriesItsCaptionAndReturnsTheAnswer) {
+  std::atomic<bool> stop{false};
+  std::thread presser([&] {
+    for (int i = 0; i < 1000 && !stop; ++i) {
+      HWND box = FindWindowW(nullptr, L"提示");
+      if (box) {
+        PostMessageW(box, WM_COMMAND, IDYES, 0);
+        return;
+      }
+      Sleep(10);
+    }
+  });
+  ui::MessageBoxResult r = ui::ShowMessageBox("继续吗?", ui::MessageBoxButtons::kYesNo);
+  stop = true;
+  presser.join();
+  EXPECT_EQ(r, ui::MessageBoxResult::kYes);
+}
+
+}  // namespace

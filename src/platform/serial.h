@@ -32,7 +32,8 @@ class SerialPort {
   virtual int Write(const uint8_t* buffer, int n) = 0;
 
   // Reads and clears the error state and reports the number of bytes queued for reading.
-  // errors is 0 when the line reports no error. Returns false when the query itself failed.
+  // errors is 0 when the line reports no error (Linux reports none). Returns false when the query
+  // itself failed; on Linux that includes a device that has gone (unplugged, pty peer closed).
   virtual bool QueryStatus(uint32_t* errors, uint32_t* queued) = 0;
 
   // Drops whatever is queued for reading; the transmit side is left alone.
@@ -46,10 +47,24 @@ class SerialPort {
 // Opens port number n (Windows: COMn; Linux: the node PortNameFromNumber(n) under /dev, or under
 // $OVRA7_DEV_DIR when set), exclusive, at the given baud rate with 8N1 and the time-outs above.
 // Returns nullptr on any failure (absent, busy, line settings or time-outs refused).
+// Blocks only for the open itself (non-blocking on Linux, so a missing carrier cannot hang it).
 std::unique_ptr<SerialPort> OpenSerialPort(int n, int baud);
+
+// As OpenSerialPort, for a device given by its path (UTF-8): "COM8", "\\.\COM12",
+// "/dev/ttyUSB0", a pty slave. For tools that are told a device rather than a port number.
+// Linux accepts the usual rates 9600 to 921600; another baud fails the open.
+std::unique_ptr<SerialPort> OpenSerialDevice(const std::string& path, int baud);
 
 // The device path OpenSerialPort uses for n: "COM9", "\\.\COM10"; "/dev/ttyACM2".
 std::string SerialDevicePath(int n);
+
+// The far end of a cable for simulators and benchmarks: creates a pseudo-terminal pair and
+// returns its controlling side as a port with the same read and write time-outs (its line
+// settings are left alone, they belong to the other side). *peerPath receives the path of the
+// other side, which OpenSerialDevice opens like a real port. The port owns the pair; the peer
+// path stops working when the port is destroyed. nullptr where the system has no
+// pseudo-terminals (Windows: use a COM port pair instead) or on failure.
+std::unique_ptr<SerialPort> OpenPseudoTerminal(std::string* peerPath);
 
 // Port names as the port list shows them, and back. Windows: "COMn" is n. Linux: "ttyACMk" is
 // k + 1 and "ttyUSBk" is 1001 + k. PortNumberFromName returns -1 for a name it cannot map.

@@ -124,6 +124,10 @@ class Ovra7Service {
   // drive it without a thread.
   void ReadCom();
 
+  // Gives the service a port without starting the relay thread, for callers that drive ReadCom
+  // themselves (the frame fuzzer). Only while the service is stopped.
+  void AttachPortWithoutRelay(std::unique_ptr<platform::SerialPort> port);
+
   // Tests replace the resolver (default: platform::ResolveIPv4).
   void SetResolverForTesting(HostResolver resolver) { resolver_ = std::move(resolver); }
 

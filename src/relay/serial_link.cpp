@@ -11,6 +11,11 @@ std::unique_ptr<platform::SerialPort> Ovra7Service::OpenComm(int n, int baud) {
   return opener_ ? opener_(n, baud) : nullptr;
 }
 
+void Ovra7Service::AttachPortWithoutRelay(std::unique_ptr<platform::SerialPort> port) {
+  if (running_ || relayThread_.joinable()) return;
+  comHandle_ = std::move(port);
+}
+
 void Ovra7Service::UninitComm() {
   WriteLog("UninitComm");
   if (comHandle_) {

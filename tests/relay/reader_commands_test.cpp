@@ -170,6 +170,9 @@ TEST_F(CommandTest, ModeTwoResetsTheCountersBeforeSending) {
   Link();
   ASSERT_TRUE(reader_->SendRelay(reinterpret_cast<const uint8_t*>("abc"), 3));
   ASSERT_TRUE(server_.WaitReceived(3, 5000));
+  // The relay counts a send right after it returns, which may be after the server has the bytes.
+  for (int i = 0; i < 500 && service_->GetServerSendBytes() < 3; ++i) platform::SleepMs(2);
+  ASSERT_EQ(service_->GetServerSendBytes(), 3u);
   EXPECT_GT(service_->GetComReadBytes(), 0u);
   EXPECT_EQ(service_->SetNetworkMode(2), 0);
   // Only the mode command's own frame and its answer are counted after the reset.

@@ -1,7 +1,9 @@
 // Windows entry point of Ovra7Server.exe (GUI subsystem): turns the wide command line into
 // UTF-8 arguments for the portable program, and gives --control a console to print on.
-#include <shellapi.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <cstdio>
 #include <string>

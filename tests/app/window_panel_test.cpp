@@ -214,3 +214,27 @@ TEST_F(WindowTest, PanelButtonsFailWithTheirMessagesWhileTheReaderIsOffline) {
 
 }  // namespace
 }  // namespace apptest
+
+namespace apptest {
+namespace {
+
+TEST_F(WindowTest, ReaderUnpluggedOrSilentFailsCommandsWithoutHanging) {
+  testsupport::ReaderConfig config = ReachableConfig();
+  auto& reader = AddReader(3, config);
+  MakeWindow();
+  Show(true);
+  reader.Configure([](testsupport::ReaderConfig& c) { c.silent = {0x03, 0x11}; });
+  ASSERT_TRUE(host_.Click(*window_, ids::kQueryStatus));  // no answer within its limit
+  EXPECT_EQ("查询连接状态失败", LastBox());
+  ports_.Get(3)->Unplug();
+  ASSERT_TRUE(host_.Click(*window_, ids::kQueryHeartBeat));
+  EXPECT_EQ("获取心跳间隔失败", LastBox());
+  // The node is gone for good: the next scan's restart cannot open it.
+  ports_.SetOpenFails(3, true);
+  host_.AdvanceTime(10000);
+  EXPECT_EQ("COM端口打开失败", Text(ids::kPortLabel));
+  EXPECT_FALSE(window_->readerOnline());
+}
+
+}  // namespace
+}  // namespace apptest

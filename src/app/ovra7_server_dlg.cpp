@@ -259,6 +259,7 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
       OnUpgradeFileDownloadFinished(reinterpret_cast<char*>(lparam));
       return 0;
     case WM_SHOW_REQUEST:
+      WriteLog("show window");
       ShowWindow(true);
       return 0;
     case WM_EXIT_REQUEST:

@@ -126,6 +126,8 @@ void Ovra7Service::RelayThread() {
       int ready = platform::WaitReadableEither(s, portWait, 1000);
       waitedOnPort = portWait >= 0;
       if (ready > 0 && (ready & 1)) ReadServer();
+      // The wait saw nothing on the port: its queue is empty and the wait was this pass's sleep.
+      if (waitedOnPort && ready >= 0 && !(ready & 2)) continue;
     }
     uint32_t errors = 0, queued = 0;
     bool queried = port->QueryStatus(&errors, &queued);

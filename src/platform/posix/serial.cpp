@@ -31,34 +31,18 @@ int MsUntil(uint64_t deadline) {
 }
 
 bool BaudToSpeed(int baud, speed_t* speed) {
-  switch (baud) {
-    case 9600:
-      *speed = B9600;
+  static const struct {
+    int baud;
+    speed_t speed;
+  } kRates[] = {{9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+  for (const auto& rate : kRates) {
+    if (rate.baud == baud) {
+      *speed = rate.speed;
       return true;
-    case 19200:
-      *speed = B19200;
-      return true;
-    case 38400:
-      *speed = B38400;
-      return true;
-    case 57600:
-      *speed = B57600;
-      return true;
-    case 115200:
-      *speed = B115200;
-      return true;
-    case 230400:
-      *speed = B230400;
-      return true;
-    case 460800:
-      *speed = B460800;
-      return true;
-    case 921600:
-      *speed = B921600;
-      return true;
-    default:
-      return false;
+    }
   }
+  return false;
 }
 
 // Raw binary line: no echo, no line editing, no signals, no character translation and no

@@ -1,0 +1,146 @@
+// reader-sim as engineers run it: the real program on a pty it makes, the relay service on the
+// other side through $OVRA7_DEV_DIR, a loopback card server behind. Linux (fork, pipes).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "relay/ovra7_service.h"
+#include "support/card_server.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+// The program with its stdin and stdout on pipes; killed (by its own pid) if still running.
+class Program {
+ public:
+  explicit Program(const std::vector<std::string>& args) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      close(in[1]);
+      close(out[0]);
+      std::vector<char*> argv;
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+  }
+  ~Program() {
+    CloseStdin();
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (stdout_ >= 0) close(stdout_);
+  }
+
+  bool started() const { return pid_ > 0; }
+  bool Write(const std::string& text) {
+    return write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  void CloseStdin() {
+    if (stdin_ >= 0) close(stdin_);
+    stdin_ = -1;
+  }
+  // Reads stdout until it contains text or timeoutMs pass; the output so far.
+  std::string WaitOutput(const std::string& text, int timeoutMs) {
+    uint64_t end = platform::NowMs() + static_cast<uint64_t>(timeoutMs);
+    while (output_.find(text) == std::string::npos && platform::NowMs() < end) {
+      pollfd p{stdout_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char chunk[512];
+      ssize_t n = read(stdout_, chunk, sizeof chunk);
+      if (n <= 0) break;
+      output_.append(chunk, static_cast<size_t>(n));
+    }
+    return output_;
+  }
+  // The exit status, or -1 when the program has not ended within timeoutMs.
+  int WaitExit(int timeoutMs) {
+    uint64_t end = platform::NowMs() + static_cast<uint64_t>(timeoutMs);
+    int status = 0;
+    while (platform::NowMs() < end) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      }
+      platform::SleepMs(20);
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  bool exited_ = false;
+  std::string output_;
+};
+
+TEST(ReaderSim, AnswersWithItsSettingsAndRelaysStdinThroughTheService) {
+  testsupport::TempFolder folder;
+  testsupport::CardServer server;
+  ASSERT_TRUE(server.ok());
+  const std::string link = folder.file("ttyACM0");  // port 1
+  Program sim({READER_SIM_PATH, "--pty", link, "--connect", "1500", "--cat1-model", "0x33",
+               "--host", "127.0.0.1", "--port", std::to_string(server.port()), "--heartbeat",
+               "120,300", "--quality-delay", "77", "--relay", "stdin", "--quiet"});
+  ASSERT_TRUE(sim.started());
+  std::string out = sim.WaitOutput("OVRA7_DEV_DIR=", 5000);
+  ASSERT_NE(out.find("port 1 (ttyACM0)"), std::string::npos) << out;
+
+  setenv("OVRA7_DEV_DIR", folder.path().c_str(), 1);
+  Ovra7Service service(nullptr, nullptr);
+  service.SetServerAddress("127.0.0.1", server.port());
+  ASSERT_EQ(service.Start(1, {"自动"}), 1);
+  uint8_t model = 0, second = 9;
+  EXPECT_EQ(service.QueryCat1Module(&model, &second), 1);
+  EXPECT_EQ(model, 0x33);
+  uint8_t method = 9, cache = 9;
+  uint16_t port = 0;
+  char host[256] = {};
+  EXPECT_EQ(service.GetPlatformInfo(&method, &cache, &port, host), 0);
+  EXPECT_STREQ(host, "127.0.0.1");
+  EXPECT_EQ(port, server.port());
+  int usb = 0, cat1 = 0;
+  EXPECT_EQ(service.GetHeartBeatInterval(&usb, &cat1), 0);
+  EXPECT_EQ(usb, 120);
+  EXPECT_EQ(cat1, 300);
+  EXPECT_EQ(service.TestNetworkQuality(1, 50), 77);
+
+  // The tool's own connect request links the service to the server; then both directions.
+  ASSERT_TRUE(server.WaitConnections(1, 10000));
+  ASSERT_TRUE(sim.Write("hello\n"));
+  ASSERT_TRUE(server.WaitReceived(6, 5000));
+  EXPECT_EQ(server.Received(), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', '\n'}));
+  ASSERT_TRUE(server.Send({'w', 'o', 'r', 'l', 'd'}));
+  out = sim.WaitOutput("world", 5000);
+  EXPECT_NE(out.find("world"), std::string::npos) << out;
+
+  // End of stdin ends the tool, which takes its link away.
+  sim.CloseStdin();
+  EXPECT_EQ(sim.WaitExit(8000), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  service.Stop(false);
+  unsetenv("OVRA7_DEV_DIR");
+}
+
+}  // namespace

@@ -43,7 +43,7 @@ def window_info(title, env):
     return info
 
 
-def double_click(x, y, display):
+def click(x, y, display, count=1):
     x11 = ctypes.CDLL("libX11.so.6")
     xtst = ctypes.CDLL("libXtst.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
@@ -51,7 +51,7 @@ def double_click(x, y, display):
     xtst.XTestFakeMotionEvent(d, -1, x, y, 0)
     x11.XFlush(d)
     time.sleep(0.2)
-    for _ in range(2):
+    for _ in range(count):
         xtst.XTestFakeButtonEvent(d, 1, 1, 0)
         xtst.XTestFakeButtonEvent(d, 1, 0, 0)
         x11.XFlush(d)
@@ -144,13 +144,25 @@ def main():
         info = window_info("读卡器设置", env)
         x, y = int(info["Absolute upper-left X"]), int(info["Absolute upper-left Y"])
         width, height = int(info["Width"]), int(info["Height"])
-        double_click(x + 6, y + height - 6, display)
+        click(x + 6, y + height - 6, display, count=2)
         check(wait_for(lambda: int(window_info("读卡器设置", env).get("Width", 0)) >= 2 * width - 4,
                        10), "a double click in the corner square expands the window")
         time.sleep(0.5)
         shot = os.path.join(args.artifacts, "ovra7server-expanded.png")
         subprocess.run(["import", "-window", "root", shot], env=env, timeout=30)
         check(os.path.exists(shot), "screenshot kept at " + shot)
+        # The About button (dialog units 127+25, 336+7; MS Shell Dlg 8 pt: 3/2 and 13/8 px).
+        click(x + 152 * 3 // 2, y + 343 * 13 // 8, display)
+        check(wait_for(lambda: window_info("关于", env).get("Map State") == "IsViewable", 10),
+              "the About button opens the About box")
+        subprocess.run(["import", "-window", "root", os.path.join(args.artifacts,
+                        "ovra7server-about.png")], env=env, timeout=30)
+        about = window_info("关于", env)
+        if about:
+            click(int(about["Absolute upper-left X"]) + 110 * 3 // 2,
+                  int(about["Absolute upper-left Y"]) + 117 * 13 // 8, display)
+        check(wait_for(lambda: window_info("关于", env).get("Map State") != "IsViewable", 10),
+              "its OK button closes it")
 
         if not os.path.exists(args.reader_sim):
             print("reader-sim.exe not built: the COM port part is skipped")

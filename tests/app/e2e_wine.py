@@ -99,8 +99,8 @@ def main():
     parser.add_argument("--artifacts", required=True)
     args = parser.parse_args()
     prefix = os.environ.get("WINEPREFIX")
-    if not prefix or not shutil.which("Xvfb") or not shutil.which("socat"):
-        print("needs WINEPREFIX, Xvfb and socat")
+    if not prefix or not all(shutil.which(t) for t in ("Xvfb", "socat", "xwininfo", "import")):
+        print("needs WINEPREFIX, Xvfb, socat, xwininfo (x11-utils) and import (imagemagick)")
         return 1
     os.makedirs(args.artifacts, exist_ok=True)
     display = ":%d" % (80 + os.getpid() % 100)

@@ -1,9 +1,9 @@
 // Command line handling and the run of the tray program. Portable.
 #include "app/program.h"
 
-#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "app/main_window_template.h"
 #include "app/ovra7_server_app.h"
@@ -19,13 +19,27 @@ const char kUsage[] =
     "usage: ovra7server [--headless]\n"
     "       ovra7server --control start|stop|mode N|status\n";
 
-std::atomic<COvra7ServerDlg*> g_window{nullptr};
+// The signal watcher reaches the window and the backend only under this lock, so that the main
+// thread, which takes it before tearing them down, never frees them under a post in progress.
+std::mutex g_signalLock;
+COvra7ServerDlg* g_window = nullptr;  // guarded by g_signalLock
+bool g_signalPending = false;         // guarded by g_signalLock
 
 // A termination signal takes the exit command's path (the reader is told unless the user keeps
-// its mobile link); before the window exists there is nothing to tell.
+// its mobile link). One that comes while the window is being made waits for it.
 void OnTerminationSignal() {
-  COvra7ServerDlg* window = g_window.load();
-  if (!window || !window->PostMessage(WM_EXIT_REQUEST, 0, 0)) ui::PostQuit(0);
+  std::lock_guard<std::mutex> lock(g_signalLock);
+  if (!g_window) {
+    g_signalPending = true;
+  } else if (!g_window->PostMessage(WM_EXIT_REQUEST, 0, 0)) {
+    ui::PostQuit(0);
+  }
+}
+
+void SetWindow(COvra7ServerDlg* window) {
+  std::lock_guard<std::mutex> lock(g_signalLock);
+  g_window = window;
+  if (window && g_signalPending) window->PostMessage(WM_EXIT_REQUEST, 0, 0);
 }
 
 int RunControl(const std::vector<std::string>& args) {
@@ -75,9 +89,9 @@ int Ovra7ServerMain(const std::vector<std::string>& args) {
   {
     COvra7ServerApp application;
     if (!application.InitInstance()) return 0;
-    g_window = application.mainWindow();
+    SetWindow(application.mainWindow());
     code = ui::RunMessageLoop();
-    g_window = nullptr;
+    SetWindow(nullptr);
   }
   return code;
 }

@@ -207,6 +207,8 @@ def main():
     check(text == "[Set]\nLog=1\n", "the INI holds only what was there (no change was accepted)")
     check("设备未连接" not in program_err.text(), "no message box about a missing reader")
     print("reader-sim said:\n" + reader_err.text()[-2000:])
+    if failures:
+        print("ovra7server said:\n" + program_err.text()[-6000:])
     return 1 if failures else 0
 
 

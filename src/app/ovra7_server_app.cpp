@@ -36,7 +36,8 @@ bool COvra7ServerApp::InitInstance(DialogEnvironment env) {
   COvra7ServerDlg* window = window_.get();
   events_ = platform::StartDesktopEventMonitor(
       [window](int event) { window->PostDeviceChange(event); },
-      [window](int event) { window->PostPowerBroadcast(event); });
+      // Sent, not posted: the suspend must be handled before the monitor lets the machine sleep.
+      [window](int event) { window->SendMessage(WM_POWER_EVENT, event, 0); });
   control_ = platform::StartControlListener(
       [window](int command, int argument) -> long {
         return static_cast<long>(window->SendMessage(WM_SERVICE_CONTROL, command, argument));

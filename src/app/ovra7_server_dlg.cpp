@@ -265,6 +265,8 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
     case WM_EXIT_REQUEST:
       Exit();
       return 0;
+    case WM_POWER_EVENT:
+      return OnPowerBroadcast(static_cast<int>(wparam));
     case WM_POSTED_DESTROY:
       DestroyWindow();
       return 0;

@@ -27,6 +27,8 @@ constexpr int WM_UPGRADE_FILE_READY = 2031;
 constexpr int WM_SHOW_REQUEST = 2040;
 constexpr int WM_EXIT_REQUEST = 2041;
 constexpr int WM_POSTED_DESTROY = 2042;
+// A power event from a monitor thread that waits until it was handled (wparam: the event).
+constexpr int WM_POWER_EVENT = 2043;
 
 // Timer ids and periods.
 constexpr int kStatusTimer = 1;

@@ -21,8 +21,10 @@ class DesktopEventMonitor {
 };
 
 // onDevice(kind) and onPower(kind) are called on the monitor's own thread (never on the window's
-// thread): the caller posts them on. Returns a monitor even when a source is unavailable (no
-// udev, no system bus): that source is then silent, the rest keeps working.
+// thread): the caller hands them on. onPower should return only once the event was handled
+// (Linux holds off the suspend until then, up to logind's delay limit of a few seconds). Returns a
+// monitor even when a source is unavailable (no udev, no system bus): that source is then silent,
+// the rest keeps working.
 std::unique_ptr<DesktopEventMonitor> StartDesktopEventMonitor(std::function<void(int)> onDevice,
                                                               std::function<void(int)> onPower);
 

@@ -160,6 +160,11 @@ TEST_F(WindowTest, SuspendStopsAndNotifiesAndResumeRestartsTwentySecondsLater) {
   EXPECT_TRUE(window_->readerOnline());
   EXPECT_EQ(1, LogCount("System Suspend"));
   EXPECT_EQ(1, LogCount("System Resume"));
+  // The Linux monitor sends the event and waits for its handling before letting the machine
+  // sleep.
+  EXPECT_EQ(1, window_->SendMessage(app::WM_POWER_EVENT, ui::kPowerSuspend, 0));
+  EXPECT_FALSE(window_->service().IsRunning());
+  EXPECT_EQ(2u, Count(reader, 0x05));
 }
 
 TEST_F(WindowTest, WatchdogSendsDisconnectAndUsbModeEveryThirtySecondsWhileServerIsDown) {

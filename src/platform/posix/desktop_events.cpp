@@ -1,7 +1,10 @@
 // POSIX device and power events: a udev monitor on the tty subsystem and logind's
-// PrepareForSleep signal on the system bus, both watched by one thread with poll.
+// PrepareForSleep signal on the system bus, both watched by one thread with poll. A "delay"
+// sleep inhibitor is held while awake, so that logind waits (up to its InhibitDelayMaxSec) until
+// the suspend has been handled before the machine sleeps.
 #include "platform/desktop_events.h"
 
+#include <fcntl.h>
 #include <libudev.h>
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -33,6 +36,7 @@ class PosixEventMonitor : public DesktopEventMonitor {
     if (thread_.joinable()) thread_.join();
     if (monitor_) udev_monitor_unref(monitor_);
     if (udev_) udev_unref(udev_);
+    ReleaseInhibitor();
     if (bus_) sd_bus_flush_close_unref(bus_);
     for (int fd : stopPipe_)
       if (fd >= 0) close(fd);
@@ -61,14 +65,41 @@ class PosixEventMonitor : public DesktopEventMonitor {
                             this) < 0) {
       sd_bus_flush_close_unref(bus_);
       bus_ = nullptr;
+      return;
     }
+    TakeInhibitor();
+  }
+
+  void TakeInhibitor() {
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    if (sd_bus_call_method(bus_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss",
+                           "sleep", "Ovra7Server", "tell the card reader before suspend",
+                           "delay") >= 0) {
+      int fd = -1;
+      if (sd_bus_message_read(reply, "h", &fd) >= 0 && fd >= 0)
+        inhibitor_ = fcntl(fd, F_DUPFD_CLOEXEC, 3);  // the message owns fd; keep a copy
+    }
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+  }
+
+  void ReleaseInhibitor() {
+    if (inhibitor_ >= 0) close(inhibitor_);
+    inhibitor_ = -1;
   }
 
   static int OnSleepSignal(sd_bus_message* message, void* self, sd_bus_error*) {
     int goingToSleep = 0;
     if (sd_bus_message_read(message, "b", &goingToSleep) < 0) return 0;
     auto* monitor = static_cast<PosixEventMonitor*>(self);
+    // onPower returns once the window has handled the event; only then may the machine sleep.
     if (monitor->onPower_) monitor->onPower_(goingToSleep ? kPowerSuspend : kPowerResumeAutomatic);
+    if (goingToSleep)
+      monitor->ReleaseInhibitor();
+    else if (monitor->inhibitor_ < 0)
+      monitor->TakeInhibitor();
     return 0;
   }
 
@@ -123,6 +154,7 @@ class PosixEventMonitor : public DesktopEventMonitor {
   struct udev* udev_ = nullptr;
   struct udev_monitor* monitor_ = nullptr;
   sd_bus* bus_ = nullptr;
+  int inhibitor_ = -1;  // logind's delay lock, held while awake
   std::thread thread_;
 };
 

@@ -73,6 +73,8 @@ void PostQuit(int code);
 class Dialog {
  public:
   explicit Dialog(DialogTemplate tmpl);
+  // Destroys a window that still exists. By then the derived part is gone, so only the base
+  // OnDestroy runs: a window whose OnDestroy matters calls DestroyWindow in its own destructor.
   virtual ~Dialog();
   Dialog(const Dialog&) = delete;
   Dialog& operator=(const Dialog&) = delete;
@@ -146,7 +148,7 @@ class Dialog {
                               const std::string& caption = std::string());
 
   // --- the window ---------------------------------------------------------------------------
-  bool ShowWindow(bool show = true);  // the plain show command; no restore, no activation
+  bool ShowWindow(bool show = true);  // the plain show command (SW_SHOW) or hide; no move
   bool IsVisible() const;
   bool SetForeground();  // bring to the foreground (before a popup menu, for example)
   bool SetCaption(const std::string& utf8);

@@ -214,6 +214,18 @@ TEST_F(HeadlessTest, TrayIconReportsMouseToItsOwnerAndMenusHonourDisabledItems) 
   EXPECT_TRUE(icon.Remove());
   EXPECT_EQ(host.FindTrayIcon(131), nullptr);
   EXPECT_FALSE(icon.IsAdded());
+  EXPECT_FALSE(icon.Modify(131, "读卡服务"));  // removed: nothing to change
+
+  // No window, no icon; an icon goes with its object.
+  TestDialog unbuilt;
+  ui::TrayIcon orphan;
+  EXPECT_FALSE(orphan.Add(unbuilt, 140, 131, "x"));
+  {
+    ui::TrayIcon scoped_icon;
+    ASSERT_TRUE(scoped_icon.Add(d, 141, 133, "y"));
+    EXPECT_NE(host.FindTrayIcon(141), nullptr);
+  }
+  EXPECT_EQ(host.FindTrayIcon(141), nullptr);
 }
 
 TEST_F(HeadlessTest, PostsFromOtherThreadsArriveInOrderOnTheLoopThread) {
@@ -326,9 +338,14 @@ TEST_F(HeadlessTest, WindowRectangleHalvesAndClicksStayInsideTheClientArea) {
 
 TEST_F(HeadlessTest, ModalRunsEndByEndDialogByTheirTimersOrByTheUser) {
   // A driver plays the user: OK ends the run with kIdOk after the data exchange.
+  TestDialog main_window;
+  ASSERT_TRUE(main_window.Create());
+  main_window.ShowWindow(true);
   TestDialog ok;
   host.SetModalDriver([&](ui::Dialog& d) {
     EXPECT_EQ(&d, &ok);
+    EXPECT_FALSE(host.Click(main_window, 10));  // the modal run holds the user
+    EXPECT_FALSE(host.PressClose(main_window));
     EXPECT_TRUE(d.IsVisible());
     EXPECT_TRUE(host.TypeText(d, 50, "90"));
     d.SetItemText(51, "100");
@@ -341,6 +358,8 @@ TEST_F(HeadlessTest, ModalRunsEndByEndDialogByTheirTimersOrByTheUser) {
   EXPECT_FALSE(ok.IsCreated());
   EXPECT_EQ(ok.destroys, 1);
   EXPECT_EQ(ok.commands, std::vector<int>{10});
+  EXPECT_TRUE(main_window.commands.empty());
+  EXPECT_TRUE(host.Click(main_window, 10));  // reachable again
 
   // Without a driver, virtual time runs timer by timer until the dialog ends itself.
   host.SetModalDriver(nullptr);

@@ -71,6 +71,8 @@ TEST_F(Win32Test, DialogFromTemplateHasItsControlsByIdWithTheirTexts) {
   EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 50), GWL_STYLE) & ES_NUMBER);
   EXPECT_EQ(GetWindowLongW(GetDlgItem(hwnd, 10), GWL_STYLE) & 0x0F, BS_DEFPUSHBUTTON);
   EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 40), GWL_STYLE) & WS_GROUP);
+  EXPECT_FALSE(GetWindowLongW(GetDlgItem(hwnd, 41), GWL_STYLE) & WS_GROUP);
+  EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, 50), GWL_STYLE) & WS_GROUP);  // ends the radios
 
   // Item operations reach the real controls.
   EXPECT_TRUE(d.SetItemText(90, "已连接"));
@@ -112,6 +114,11 @@ TEST_F(Win32Test, DialogFromTemplateHasItsControlsByIdWithTheirTexts) {
   EXPECT_FALSE(d.IsVisible());
   EXPECT_TRUE(d.IsCreated());
   EXPECT_EQ(d.cancels, 1);
+
+  EXPECT_TRUE(d.RegisterPortNotifications());
+  EXPECT_TRUE(d.SetCaption("读卡器设置"));
+  EXPECT_EQ(FindWindowW(nullptr, L"读卡器设置"), hwnd);
+  EXPECT_FALSE(d.SetIcon(4321));  // no such icon resource in this program
 
   d.DestroyWindow();
   EXPECT_FALSE(IsWindow(hwnd));
@@ -188,6 +195,77 @@ TEST_F(Win32Test, TrayIconIsAddedModifiedAndRemoved) {
   EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &nid));
 }
 
+TEST_F(Win32Test, TrayIconComesBackAfterTheTaskbarRestartsAndRetriesAFailedAdd) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof(nid);
+  nid.hWnd = WindowOf(d);
+  nid.uID = 131;
+  nid.uFlags = NIF_TIP;
+  ui::TrayIcon icon;
+  ASSERT_TRUE(icon.Add(d, 131, 131, "读卡服务"));
+  // Explorer restarted: the shell forgot the icon, then announces the new taskbar.
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+  SendMessageW(WindowOf(d), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+  EXPECT_TRUE(icon.Remove());
+
+  // An add the shell refuses (here: the identity is taken, as a stand-in for a taskbar that is
+  // not ready at logon) is retried until it succeeds.
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &nid));
+  ASSERT_TRUE(icon.Add(d, 131, 131, "读卡服务"));
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
+  // The retry runs on the window's timer.
+  ASSERT_TRUE(icon.Modify(133, "读卡服务(Cat1模式)"));
+  bool back = PumpUntil([&] { return Shell_NotifyIconW(NIM_MODIFY, &nid) != FALSE; });
+  EXPECT_TRUE(back);
+  EXPECT_TRUE(icon.Remove());
+}
+
+// The menu is driven by keys sent to the menu window from a timer while it is open.
+HWND g_menu_owner = nullptr;
+int g_menu_keys = 0;
+void CALLBACK PressMenuKeys(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND menu = FindWindowW(L"#32768", nullptr);
+  if (!menu) return;
+  KillTimer(nullptr, timer);
+  ++g_menu_keys;
+  PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+TEST_F(Win32Test, PopupMenuReturnsTheChosenCommand) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ui::TrayIcon icon;
+  ASSERT_TRUE(icon.Add(d, 131, 131, "读卡服务"));
+  d.ShowWindow(true);
+  d.SetForeground();
+  g_menu_owner = WindowOf(d);
+  SetTimer(nullptr, 0, 100, &PressMenuKeys);
+  int chosen = icon.TrackPopupMenu({{2028, "设置"}, {2026, "启动"}, {2027, "停止"}});
+  EXPECT_EQ(g_menu_keys, 1);
+  EXPECT_EQ(chosen, 2026);
+}
+
+TEST_F(Win32Test, EscapeThroughTheLoopHidesAModelessDialog) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ASSERT_TRUE(d.ShowWindow(true));
+  d.on_timer = [&](int id) {
+    if (id == 2) ui::PostQuit(0);
+  };
+  ASSERT_TRUE(d.SetTimer(2, 300));
+  PostMessageW(GetDlgItem(WindowOf(d), 11), WM_KEYDOWN, VK_ESCAPE, 0);
+  ui::RunMessageLoop();
+  EXPECT_EQ(d.cancels, 1);
+  EXPECT_FALSE(d.IsVisible());
+  EXPECT_TRUE(d.IsCreated());
+}
+
 TEST_F(Win32Test, ModalRunEndsWithTheCodeGivenToEndDialog) {
   struct Arming : TestDialog {
     bool OnInitDialog() override {
@@ -195,10 +273,16 @@ TEST_F(Win32Test, ModalRunEndsWithTheCodeGivenToEndDialog) {
       return TestDialog::OnInitDialog();
     }
   } modal;
+  TestDialog main_window;
+  ASSERT_TRUE(main_window.Create());
+  bool main_was_enabled = true;
   modal.on_timer = [&](int id) {
+    main_was_enabled = IsWindowEnabled(WindowOf(main_window)) != FALSE;
     if (id == 4) modal.EndDialog(42);
   };
   EXPECT_EQ(modal.DoModal(), 42);
+  EXPECT_FALSE(main_was_enabled);  // the rest of the program waits for the modal run
+  EXPECT_TRUE(IsWindowEnabled(WindowOf(main_window)));
   EXPECT_FALSE(modal.IsCreated());
   EXPECT_EQ(modal.destroys, 1);
 }
@@ -220,6 +304,59 @@ TEST_F(Win32Test, QuestionBoxCarriesItsCaptionAndReturnsTheAnswer) {
   stop = true;
   presser.join();
   EXPECT_EQ(r, ui::MessageBoxResult::kYes);
+}
+
+// A real double click (input through the system, not a sent message) in the dialog's own client
+// area arrives as OnLeftDoubleClick in client coordinates: the dialog class takes double clicks.
+TEST_F(Win32Test, DoubleClickInTheClientAreaReachesTheDialog) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ASSERT_TRUE(d.ShowWindow(true));
+  d.SetForeground();
+  PumpUntil([] { return false; }, 200);  // let the shown window settle on the desktop
+  ui::Rect client = d.GetClientRect();
+  POINT pt{3, client.bottom - 3};  // the bottom-left corner, clear of every control
+  ClientToScreen(WindowOf(d), &pt);
+  SetCursorPos(pt.x, pt.y);
+  INPUT clicks[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    clicks[i].type = INPUT_MOUSE;
+    clicks[i].mi.dwFlags = (i % 2) ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+  }
+  ASSERT_EQ(SendInput(4, clicks, sizeof(INPUT)), 4u);
+  EXPECT_TRUE(PumpUntil([&] { return !d.double_clicks.empty(); }, 5000));
+  ASSERT_EQ(d.double_clicks.size(), 1u);
+  // Where the system put the cursor, in client coordinates: inside the corner square.
+  POINT at{};
+  GetCursorPos(&at);
+  ScreenToClient(WindowOf(d), &at);
+  EXPECT_EQ(d.double_clicks[0], (std::pair<int, int>{at.x, at.y}));
+  EXPECT_LT(d.double_clicks[0].first, 10);
+  EXPECT_GE(d.double_clicks[0].second, client.bottom - 10);
+}
+
+// A quit request (SIGTERM's path) while a message box is open closes the box and ends the loop.
+TEST_F(Win32Test, QuitWhileAMessageBoxIsOpenEndsTheLoop) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  std::thread quitter;
+  ui::MessageBoxResult answer = ui::MessageBoxResult::kYes;
+  d.on_timer = [&](int id) {
+    if (id == 9) ui::PostQuit(-1);  // a bound in case the request is lost
+    if (id != 1) return;
+    d.KillTimer(1);
+    quitter = std::thread([] {
+      for (int i = 0; i < 1000 && !FindWindowW(nullptr, L"提示"); ++i) Sleep(10);
+      ui::PostQuit(5);
+    });
+    answer = d.MessageBox("是否退出?", ui::MessageBoxButtons::kYesNo);
+  };
+  ASSERT_TRUE(d.SetTimer(1, 20));
+  ASSERT_TRUE(d.SetTimer(9, 15000));
+  int code = ui::RunMessageLoop();
+  quitter.join();
+  EXPECT_EQ(code, 5);
+  EXPECT_EQ(answer, ui::MessageBoxResult::kNo);  // a box closed without an answer says No
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ bool HeadlessHost::FireNextTimerUpTo(uint64_t limit) {
 void HeadlessHost::AdvanceTime(uint64_t ms) {
   if (mode_ == ClockMode::kReal) {
     uint64_t until = NowMs() + ms;
-    ServeUntil([&] { return NowMs() >= until; });
+    ServeUntil([&] { return NowMs() >= until; }, until);
     return;
   }
   uint64_t target = virtual_now_ + ms;
@@ -126,6 +126,8 @@ void HeadlessHost::AttachPeer(HeadlessDialogPeer* peer) {
 }
 
 void HeadlessHost::ForgetPeer(HeadlessDialogPeer* peer) {
+  modal_stack_.erase(std::remove(modal_stack_.begin(), modal_stack_.end(), peer),
+                     modal_stack_.end());
   timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
                                [&](const Timer& t) { return t.peer == peer; }),
                 timers_.end());
@@ -207,7 +209,7 @@ void HeadlessHost::Quit(int code) {
   wake_.notify_all();
 }
 
-void HeadlessHost::ServeUntil(const std::function<bool()>& done) {
+void HeadlessHost::ServeUntil(const std::function<bool()>& done, uint64_t deadline) {
   auto quit_asked = [&] {
     std::lock_guard<std::mutex> lock(mutex_);
     return quit_;
@@ -218,9 +220,14 @@ void HeadlessHost::ServeUntil(const std::function<bool()>& done) {
     if (mode_ == ClockMode::kReal) {
       if (FireNextTimerUpTo(NowMs())) continue;  // serve posts again between timers
     }
+    // Sleep until the next timer, a post, a quit or the deadline; an idle loop wakes rarely.
     int64_t wait = mode_ == ClockMode::kReal ? NextTimerInMs() : -1;
-    // Bounded so that a done() depending on the clock alone is noticed.
-    if (wait < 0 || wait > 50) wait = 50;
+    if (wait < 0 || wait > 1000) wait = 1000;
+    if (deadline) {
+      uint64_t now = NowMs();
+      int64_t left = deadline > now ? static_cast<int64_t>(deadline - now) : 0;
+      if (left < wait) wait = left;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait_for(lock, std::chrono::milliseconds(wait),
                    [&] { return !posted_.empty() || quit_; });
@@ -238,6 +245,7 @@ int HeadlessHost::RunMessageLoop() {
 int HeadlessHost::RunModal(HeadlessDialogPeer* peer) {
   Dialog& dialog = peer->dialog();
   peer->ShowWindow(true);
+  modal_stack_.push_back(peer);
   if (modal_driver_) {
     std::function<void(Dialog&)> driver = modal_driver_;  // a driver may replace itself
     driver(dialog);
@@ -257,6 +265,8 @@ int HeadlessHost::RunModal(HeadlessDialogPeer* peer) {
     if (!peer->ended_) peer->EndModal(kIdCancel);
   }
   peer->ShowWindow(false);
+  modal_stack_.erase(std::remove(modal_stack_.begin(), modal_stack_.end(), peer),
+                     modal_stack_.end());
   return peer->result_;
 }
 

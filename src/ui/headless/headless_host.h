@@ -21,6 +21,7 @@ namespace ui::headless {
 
 class HeadlessDialogPeer;
 class HeadlessTrayPeer;
+struct ControlState;
 
 struct MessageBoxRecord {
   std::string text;
@@ -147,7 +148,8 @@ class HeadlessHost : public Backend {
   // clock, time is advanced timer by timer until EndDialog or modal_time_limit_ms of virtual
   // time; then (and with the real clock, after the driver returns, only when Quit was asked)
   // the user closes it (kIdCancel). With the real clock and no driver, the loop serves the
-  // modal dialog until EndDialog or Quit.
+  // modal dialog until EndDialog or Quit. While a modal dialog runs, the user can reach only it
+  // (the user operations refuse other windows), as the system disables the rest of the program.
   void SetModalDriver(std::function<void(Dialog&)> driver) { modal_driver_ = std::move(driver); }
   void SetModalTimeLimitMs(uint64_t ms) { modal_time_limit_ms_ = ms; }
 
@@ -179,9 +181,14 @@ class HeadlessHost : public Backend {
   bool PostFor(HeadlessDialogPeer* peer, std::function<void()> fn);  // any thread
   bool IsLoopThread() const { return std::this_thread::get_id() == loop_thread_; }
   bool FireNextTimerUpTo(uint64_t limit);  // one timer due at or before limit; false if none
-  void ServeUntil(const std::function<bool()>& done);  // the real-clock loop body
+  // The loop body: serves posts (and real-clock timers) until done() or Quit. done() is checked
+  // after each wake; one that turns true by the clock alone needs its moment in deadline.
+  void ServeUntil(const std::function<bool()>& done, uint64_t deadline = 0);
   int RunModal(HeadlessDialogPeer* peer);
   HeadlessDialogPeer* PeerOf(const Dialog& dialog) const;
+  // The window the user can work with now: shown, and the innermost modal one when any runs.
+  bool UserCanReach(const HeadlessDialogPeer* peer) const;
+  ControlState* Reachable(HeadlessDialogPeer* peer, int id) const;
   MessageBoxResult NextAnswer(MessageBoxButtons buttons);
 
   const ClockMode mode_;
@@ -199,6 +206,7 @@ class HeadlessHost : public Backend {
   std::vector<MenuRecord> menus_;
   bool print_boxes_;
   std::function<void(Dialog&)> modal_driver_;
+  std::vector<HeadlessDialogPeer*> modal_stack_;  // running modal dialogs, innermost last
   uint64_t modal_time_limit_ms_ = 600000;
 
   mutable std::mutex mutex_;  // guards posted_, quit_, quit_code_

@@ -13,14 +13,23 @@ bool Intersects(const Rect& a, const Rect& b) {
   return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-// The control the user can reach: window shown, control enabled, visible and on screen.
-ControlState* Reachable(HeadlessDialogPeer* peer, int id) {
-  if (!peer || !peer->IsCreated() || !peer->IsVisible()) return nullptr;
+}  // namespace
+
+bool HeadlessHost::UserCanReach(const HeadlessDialogPeer* peer) const {
+  if (!peer || !peer->IsCreated() || !peer->IsVisible()) return false;
+  return modal_stack_.empty() || modal_stack_.back() == peer;
+}
+
+// The control the user can reach: window reachable, control enabled, visible and on screen.
+ControlState* HeadlessHost::Reachable(HeadlessDialogPeer* peer, int id) const {
+  if (!UserCanReach(peer)) return nullptr;
   ControlState* c = peer->Control(id);
   if (!c || !c->enabled || !c->visible) return nullptr;
   if (!Intersects(c->rect, peer->GetClientRect())) return nullptr;
   return c;
 }
+
+namespace {
 
 bool AllDigits(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
@@ -103,7 +112,7 @@ int HeadlessHost::StepUpDown(Dialog& dialog, int id, int delta) {
 
 bool HeadlessHost::PressClose(Dialog& dialog) {
   HeadlessDialogPeer* peer = PeerOf(dialog);
-  if (!peer || !peer->IsVisible()) return false;
+  if (!UserCanReach(peer)) return false;
   dialog.DeliverCommand(kIdCancel);
   return true;
 }
@@ -112,7 +121,7 @@ bool HeadlessHost::PressEscape(Dialog& dialog) { return PressClose(dialog); }
 
 bool HeadlessHost::PressEnter(Dialog& dialog) {
   HeadlessDialogPeer* peer = PeerOf(dialog);
-  if (!peer || !peer->IsVisible()) return false;
+  if (!UserCanReach(peer)) return false;
   for (const ControlTemplate& row : dialog.dialog_template().controls) {
     if (row.kind == ControlKind::kPushButton && (row.style & kStyleDefault)) {
       // Enter on a disabled default button does nothing.
@@ -127,7 +136,7 @@ bool HeadlessHost::PressEnter(Dialog& dialog) {
 
 bool HeadlessHost::DoubleClick(Dialog& dialog, int x, int y) {
   HeadlessDialogPeer* peer = PeerOf(dialog);
-  if (!peer || !peer->IsVisible()) return false;
+  if (!UserCanReach(peer)) return false;
   Rect client = peer->GetClientRect();
   if (x < client.left || x >= client.right || y < client.top || y >= client.bottom) return false;
   dialog.DeliverLeftDoubleClick(x, y);

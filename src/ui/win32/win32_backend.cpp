@@ -25,6 +25,26 @@ void BecomeDpiAware() {
   SetProcessDPIAware();
 }
 
+LRESULT CALLBACK QuitWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kMsgQuit) {
+    PostQuitMessage(static_cast<int>(wp));
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// A message-only window receives the quit request: unlike a thread message it is not lost
+// while a message box or a menu runs its own loop.
+HWND CreateQuitWindow() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &QuitWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"Ovra7UiQuit";
+  RegisterClassW(&wc);  // fails harmlessly when a second backend registers it again
+  return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         wc.hInstance, nullptr);
+}
+
 }  // namespace
 
 Win32Backend::Win32Backend()
@@ -34,9 +54,12 @@ Win32Backend::Win32Backend()
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS |
                                             ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&icc);
+  quit_window_ = CreateQuitWindow();
 }
 
-Win32Backend::~Win32Backend() = default;
+Win32Backend::~Win32Backend() {
+  if (quit_window_) DestroyWindow(quit_window_);
+}
 
 std::unique_ptr<DialogPeer> Win32Backend::CreateDialogPeer(Dialog& dialog) {
   return std::make_unique<Win32DialogPeer>(*this, dialog);
@@ -58,17 +81,12 @@ MessageBoxResult Win32Backend::ShowMessageBox(Dialog* owner, const std::string& 
   // A tray program's box must come to the front even when its owner is hidden.
   type |= MB_SETFOREGROUND;
   int r = MessageBoxW(hwnd, platform::Widen(text).c_str(), platform::Widen(caption).c_str(), type);
-  switch (r) {
-    case IDYES:
-      return MessageBoxResult::kYes;
-    case IDNO:
-      return MessageBoxResult::kNo;
-    case IDOK:
-      return MessageBoxResult::kOk;
-    default:
-      // The box could not be shown (0) or was closed otherwise: the safe answer for each kind.
-      return buttons == MessageBoxButtons::kYesNo ? MessageBoxResult::kNo : MessageBoxResult::kOk;
+  // Anything but a Yes (a box that could not be shown, or one ended by the program quitting)
+  // counts as No for a question; an OK box has only the one answer.
+  if (buttons == MessageBoxButtons::kYesNo) {
+    return r == IDYES ? MessageBoxResult::kYes : MessageBoxResult::kNo;
   }
+  return MessageBoxResult::kOk;
 }
 
 bool Win32Backend::PumpOne(bool nested, int* quit_code) {
@@ -79,7 +97,7 @@ bool Win32Backend::PumpOne(bool nested, int* quit_code) {
     if (nested) PostQuitMessage(*quit_code);  // the outer loop ends too
     return false;
   }
-  if (msg.hwnd == nullptr && msg.message == kMsgQuit) {
+  if (msg.hwnd == nullptr && msg.message == kMsgQuit) {  // the fallback thread message
     PostQuitMessage(static_cast<int>(msg.wParam));
     return true;
   }
@@ -104,12 +122,25 @@ int Win32Backend::RunMessageLoop() {
 }
 
 void Win32Backend::Quit(int code) {
-  // A thread message reaches the loop thread from any thread; the loop turns it into WM_QUIT.
+  // The loop thread turns the request into WM_QUIT, which also ends a message box's or a
+  // menu's loop on the way out.
+  if (quit_window_ && PostMessageW(quit_window_, kMsgQuit, static_cast<WPARAM>(code), 0)) return;
   PostThreadMessageW(loop_thread_, kMsgQuit, static_cast<WPARAM>(code), 0);
 }
 
 void Win32Backend::RemoveDialog(HWND hwnd) {
   dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), hwnd), dialogs_.end());
+}
+
+std::vector<HWND> Win32Backend::DisableOtherDialogs(HWND keep) {
+  std::vector<HWND> disabled;
+  for (HWND hwnd : dialogs_) {
+    if (hwnd != keep && IsWindowEnabled(hwnd)) {
+      EnableWindow(hwnd, FALSE);
+      disabled.push_back(hwnd);
+    }
+  }
+  return disabled;
 }
 
 void Win32Backend::RemoveTray(Win32TrayPeer* peer) {

@@ -1,7 +1,5 @@
 // The Win32 dialog window: built from the in-memory template, its dialog procedure routing
 // messages to the Dialog's handlers, and the item operations. Only Windows code belongs here.
-#include <initguid.h>
-// initguid.h first: it makes the GUID below a definition.
 #include "platform/win32/utf.h"
 #include "ui/win32/win32_internal.h"
 
@@ -60,6 +58,8 @@ bool Win32DialogPeer::Create(bool modal) {
 int Win32DialogPeer::RunModal() {
   HWND hwnd = hwnd_.load();
   if (!hwnd) return -1;
+  // As with a modal dialog's owner, the program's other windows take no input meanwhile.
+  std::vector<HWND> disabled = backend_.DisableOtherDialogs(hwnd);
   ::ShowWindow(hwnd, SW_SHOW);
   SetForegroundWindow(hwnd);
   while (!ended_ && hwnd_.load()) {
@@ -69,6 +69,10 @@ int Win32DialogPeer::RunModal() {
       if (!ended_) result_ = kIdCancel;
       break;
     }
+  }
+  // Re-enabled before the modal window goes, so the activation moves to one of them.
+  for (HWND other : disabled) {
+    if (IsWindow(other)) EnableWindow(other, TRUE);
   }
   if (HWND h = hwnd_.load()) ::ShowWindow(h, SW_HIDE);
   return result_;

@@ -148,6 +148,8 @@ class Win32Backend : public Backend {
   UINT taskbar_created() const { return taskbar_created_; }
   void AddDialog(HWND hwnd) { dialogs_.push_back(hwnd); }
   void RemoveDialog(HWND hwnd);
+  // Disables every enabled dialog of ours but this one; returns those it disabled.
+  std::vector<HWND> DisableOtherDialogs(HWND keep);
   void AddTray(Win32TrayPeer* peer) { trays_.push_back(peer); }
   void RemoveTray(Win32TrayPeer* peer);
   void TaskbarCreated(HWND owner);
@@ -157,6 +159,7 @@ class Win32Backend : public Backend {
  private:
   DWORD loop_thread_;
   UINT taskbar_created_;
+  HWND quit_window_ = nullptr;
   std::vector<HWND> dialogs_;
   std::vector<Win32TrayPeer*> trays_;
 };

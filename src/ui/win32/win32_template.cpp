@@ -116,6 +116,11 @@ std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t, bool modal) {
     if (!(c.style & kStyleHidden)) item_style |= WS_VISIBLE;
     if (c.style & kStyleDisabled) item_style |= WS_DISABLED;
     if (c.style & kStyleGroupStart) item_style |= WS_GROUP;
+    // The control after a run of radio buttons closes their group, so that the automatic radio
+    // logic and the arrow keys stay inside it.
+    bool after_radios = i > 0 && t.controls[i - 1].kind == ControlKind::kRadioButton &&
+                        c.kind != ControlKind::kRadioButton;
+    if (after_radios) item_style |= WS_GROUP;
     if (c.style & kStyleVScroll) item_style |= WS_VSCROLL;
     if ((c.style & kStyleAutoHScroll) && c.kind == ControlKind::kComboBox) {
       item_style |= CBS_AUTOHSCROLL;

@@ -59,6 +59,15 @@ def click(x, y, display, count=1):
     x11.XCloseDisplay(d)
 
 
+def client_origin(info, width_units, height_units):
+    """Screen position of a window's client area from its outer size and its template size."""
+    x, y = int(info["Absolute upper-left X"]), int(info["Absolute upper-left Y"])
+    width, height = int(info["Width"]), int(info["Height"])
+    border = max(0, (width - width_units * 3 // 2) // 2)
+    caption = max(0, height - height_units * 13 // 8 - border)
+    return x + border, y + caption
+
+
 class CardServer:
     def __init__(self):
         self.listener = socket.socket()
@@ -103,9 +112,19 @@ def main():
         print("needs WINEPREFIX, Xvfb, socat, xwininfo (x11-utils) and import (imagemagick)")
         return 1
     os.makedirs(args.artifacts, exist_ok=True)
-    display = ":%d" % (80 + os.getpid() % 100)
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Xvfb picks a free display itself, so that parallel runs never share one.
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24"],
+                            pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        number = f.readline().strip()
+    if not number.isdigit():
+        print("Xvfb did not start")
+        xvfb.kill()
+        return 1
+    display = ":" + number
     env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all")
     base = tempfile.mkdtemp(prefix="ovra7-wine-e2e-")
     processes = []
@@ -115,7 +134,6 @@ def main():
                               timeout=kw.get("timeout", 60))
 
     try:
-        time.sleep(1)
         # Chinese glyphs for the screenshot.
         wine("reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink",
              "/v", "Tahoma", "/t", "REG_MULTI_SZ", "/d", "wqy-microhei.ttc,WenQuanYi Micro Hei", "/f")
@@ -149,18 +167,23 @@ def main():
                        10), "a double click in the corner square expands the window")
         time.sleep(0.5)
         shot = os.path.join(args.artifacts, "ovra7server-expanded.png")
+        if os.path.exists(shot):
+            os.remove(shot)
         subprocess.run(["import", "-window", "root", shot], env=env, timeout=30)
         check(os.path.exists(shot), "screenshot kept at " + shot)
-        # The About button (dialog units 127+25, 336+7; MS Shell Dlg 8 pt: 3/2 and 13/8 px).
-        click(x + 152 * 3 // 2, y + 343 * 13 // 8, display)
+        # The About button, at dialog units 127+25, 336+7 of the client area (MS Shell Dlg 8 pt:
+        # 3/2 and 13/8 px per unit); the frame wine draws around the client is worked out from
+        # the window's size against the template's 613 x 357 units.
+        left, top = client_origin(window_info("读卡器设置", env), 613, 357)
+        click(left + 152 * 3 // 2, top + 343 * 13 // 8, display)
         check(wait_for(lambda: window_info("关于", env).get("Map State") == "IsViewable", 10),
               "the About button opens the About box")
         subprocess.run(["import", "-window", "root", os.path.join(args.artifacts,
                         "ovra7server-about.png")], env=env, timeout=30)
         about = window_info("关于", env)
         if about:
-            click(int(about["Absolute upper-left X"]) + 110 * 3 // 2,
-                  int(about["Absolute upper-left Y"]) + 117 * 13 // 8, display)
+            left, top = client_origin(about, 225, 136)
+            click(left + 110 * 3 // 2, top + 117 * 13 // 8, display)
         check(wait_for(lambda: window_info("关于", env).get("Map State") != "IsViewable", 10),
               "its OK button closes it")
 

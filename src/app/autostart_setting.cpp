@@ -1,0 +1,32 @@
+// Autostart registration toggling. Portable.
+#include "app/autostart_setting.h"
+
+#include <string>
+
+#include "platform/autostart.h"
+#include "platform/executable.h"
+
+namespace app {
+namespace {
+const char kAutostartName[] = "OvraNetService";
+}
+
+bool IsAutostartRegistered() {
+  return platform::QueryAutostart(kAutostartName) == platform::AutostartState::kPresent;
+}
+
+bool ToggleAutostartRegistration(bool clickState) {
+  switch (platform::QueryAutostart(kAutostartName)) {
+    case platform::AutostartState::kUnavailable:
+      return false;
+    case platform::AutostartState::kAbsent: {
+      std::string command = "\"" + platform::ExecutablePath() + "\"";
+      return platform::AddAutostart(kAutostartName, command) ? true : clickState;
+    }
+    case platform::AutostartState::kPresent:
+      return platform::RemoveAutostart(kAutostartName) ? false : clickState;
+  }
+  return clickState;
+}
+
+}  // namespace app

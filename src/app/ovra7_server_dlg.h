@@ -1,0 +1,150 @@
+// COvra7ServerDlg: the program's settings window behind the tray icon. It owns the relay service
+// for the life of the process, holds the settings in memory, decides when the service runs and
+// presents the reader's configuration. Portable: built on the dialog framework (ui/).
+//
+// Every handler runs on the loop thread. Handlers that talk to the reader block that thread for
+// the length of the command (up to 2 s each, 5 s per quality probe; the server reachability test
+// up to 3 s per address). Other threads reach the window only through PostMessage/SendMessage.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/settings_store.h"
+#include "relay/ovra7_service.h"
+#include "ui/dialog.h"
+#include "ui/tray_icon.h"
+
+namespace app {
+
+// The window's private messages (WM_USER + n).
+constexpr int WM_SERVICE_CONTROL = 2030;
+constexpr int WM_UPGRADE_FILE_READY = 2031;
+// Within the process only: show the window (a second start), exit (a termination signal), and
+// the destroy the exit command posts to the window itself.
+constexpr int WM_SHOW_REQUEST = 2040;
+constexpr int WM_EXIT_REQUEST = 2041;
+constexpr int WM_POSTED_DESTROY = 2042;
+// A power event from a monitor thread that waits until it was handled (wparam: the event).
+constexpr int WM_POWER_EVENT = 2043;
+
+// Timer ids and periods.
+constexpr int kStatusTimer = 1;
+constexpr int kModeWatchdogTimer = 2;
+constexpr int kPortScanTimer = 3;
+constexpr int kUpgradeCheckTimer = 4;
+constexpr int kStatusPeriodMs = 1000;
+constexpr int kWatchdogPeriodMs = 30000;
+constexpr int kScanPeriodMs = 10000;
+constexpr int kScanAfterDeviceEventMs = 500;
+constexpr int kScanAfterResumeMs = 20000;
+constexpr int kUpgradeCheckDelayMs = 2000;
+
+// What the window needs from outside; the defaults are the real machine. Tests plug a simulated
+// reader (opener), their own device list and a settings folder of their own.
+struct DialogEnvironment {
+  std::string settingsFolder = SettingsStore::DefaultFolder();
+  SerialOpener opener = platform::OpenSerialPort;
+  std::function<std::vector<std::string>()> discoverPorts;  // empty: the machine's readers
+  HostResolver resolver;                                    // empty: the service's own
+};
+
+class COvra7ServerDlg : public ui::Dialog {
+ public:
+  // Prepares the settings folder, loads the settings and creates the relay service, handing it
+  // the heartbeat intervals (store only). The window itself is made by Create().
+  explicit COvra7ServerDlg(DialogEnvironment env = DialogEnvironment());
+  ~COvra7ServerDlg() override;
+
+  // --- the service (loop thread) ---
+  void StartService();
+  void StopService(bool notify);
+  void StartCommand();
+  void StopCommand();
+  // WM_SERVICE_CONTROL: the five command rows; the result is the message's result.
+  long OnServiceControl(int command, int argument);
+
+  Ovra7Service& service() { return *service_; }
+  const std::vector<std::string>& portList() const { return portList_; }
+  const SettingsStore& settings() const { return store_; }
+  int configuredPort() const { return configuredPort_; }
+  int savedNetworkMode() const { return savedNetworkMode_; }
+  int networkChoice() const { return networkChoice_; }
+  bool serviceRequested() const { return serviceRequested_ != 0; }
+  bool readerOnline() const { return readerOnline_ != 0; }
+  bool expanded() const { return expanded_ != 0; }
+  const ui::TrayIcon& trayIcon() const { return tray_; }
+
+ protected:
+  bool OnInitDialog() override;
+  void DoDataExchange(ui::DataExchange& dx) override;
+  void OnCommand(int id) override;
+  void OnTimer(int id) override;
+  void OnDeviceChange(int event) override;
+  int OnPowerBroadcast(int event) override;
+  void OnTrayNotify(int iconId, int mouseMessage) override;
+  int OnUpDownStep(int id, int delta) override;
+  intptr_t OnAppMessage(int msg, intptr_t wparam, intptr_t lparam) override;
+  void OnLeftDoubleClick(int x, int y) override;
+  void OnDestroy() override;
+
+ private:
+  // Window and tray (ovra7_server_dlg.cpp).
+  void UpdateControlStates();
+  void ShowModeInTray(int mode);
+  void ShowTrayMenu();
+  void Collapse();
+  void Expand();
+  void Exit();
+  void ShowAbout();
+  void ToggleServiceAutoStart();
+  void ToggleLog();
+  static void notifyUpgradeFileDownloaded(void* context, const char* path);
+  void OnUpgradeFileDownloadFinished(char* path);
+  void checkPendingDfuUpgrade();
+
+  // Ports and service (service_control.cpp).
+  void DiscoverPorts();
+  void FillPortBox();
+  void CheckServicePort();
+  void ChangePort();
+  void PortScan();
+  void ModeWatchdog();
+  void RefreshStatus();
+  void SetPortLabelFromService();
+  std::string PortName(int n) const;
+
+  // Reader configuration panel (reader_panel.cpp).
+  void SwitchNetworkMode();
+  void QueryAuthorization();
+  bool ReadPlatformSettings();
+  void QueryPlatform();
+  void ChangePlatform();
+  void QueryConnectStatus();
+  void TestNetworkQuality();
+  void QueryHeartBeat();
+  void ChangeHeartBeat();
+
+  DialogEnvironment env_;
+  int iconId_ = 0;
+  ui::TrayIcon tray_;
+  std::vector<std::string> portList_;
+  int configuredPort_ = 0;
+  int savedNetworkMode_ = 0;
+  int autoStart_ = 1;
+  int serviceRequested_ = 0;
+  std::unique_ptr<Ovra7Service> service_;
+  SettingsStore store_;
+  int expanded_ = 0;
+  int readerOnline_ = 0;
+  int networkChoice_ = 0;
+  int platformConnectChoice_ = 0;
+  int dataCacheChoice_ = 0;
+  int usbHeartBeat_ = 600;
+  int cat1HeartBeat_ = 600;
+  bool noCat1Module_ = false;  // the last start learnt the reader has no Cat1 module
+};
+
+}  // namespace app

@@ -1,0 +1,99 @@
+// Command line handling and the run of the tray program. Portable.
+#include "app/program.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "app/main_window_template.h"
+#include "app/ovra7_server_app.h"
+#include "platform/control_protocol.h"
+#include "platform/single_instance.h"
+#include "ui/backend.h"
+#include "ui/dialog.h"
+
+namespace app {
+namespace {
+
+const char kUsage[] =
+    "usage: ovra7server [--headless]\n"
+    "       ovra7server --control start|stop|mode N|status\n";
+
+// The signal watcher reaches the window and the backend only under this lock, so that the main
+// thread, which takes it before tearing them down, never frees them under a post in progress.
+std::mutex g_signalLock;
+COvra7ServerDlg* g_window = nullptr;  // guarded by g_signalLock
+bool g_signalPending = false;         // guarded by g_signalLock
+
+// A termination signal takes the exit command's path (the reader is told unless the user keeps
+// its mobile link). One that comes while the window is being made waits for it.
+void OnTerminationSignal() {
+  std::lock_guard<std::mutex> lock(g_signalLock);
+  if (!g_window) {
+    g_signalPending = true;
+  } else if (!g_window->PostMessage(WM_EXIT_REQUEST, 0, 0)) {
+    ui::PostQuit(0);
+  }
+}
+
+void SetWindow(COvra7ServerDlg* window) {
+  std::lock_guard<std::mutex> lock(g_signalLock);
+  g_window = window;
+  if (window && g_signalPending) window->PostMessage(WM_EXIT_REQUEST, 0, 0);
+}
+
+int RunControl(const std::vector<std::string>& args) {
+  std::string request;
+  for (size_t i = 1; i < args.size(); ++i) request += (i > 1 ? " " : "") + args[i];
+  int command = 0, argument = 0;
+  if (!platform::ParseControlRequest(request, &command, &argument) ||
+      command == platform::kControlShow) {
+    std::fputs(kUsage, stderr);
+    return 1;
+  }
+  long result = 0;
+  if (!platform::SendControlCommand(kMainWindowTitle, command, argument, &result)) {
+    std::fputs("ovra7server: no running instance found\n", stderr);
+    return 2;
+  }
+  std::printf("%ld\n", result);
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int Ovra7ServerMain(const std::vector<std::string>& args) {
+  if (!args.empty() && args[0] == "--control") return RunControl(args);
+  bool headless = false;
+  for (const std::string& arg : args) {
+    if (arg == "--headless") {
+      headless = true;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 1;
+    }
+  }
+  // Before any thread exists, so that only the watcher receives the signals.
+  platform::WatchTerminationSignals(&OnTerminationSignal);
+  ui::SetApplicationName("Ovra7Server");
+  std::unique_ptr<ui::Backend> backend;
+  if (!headless) backend = ui::CreateBackend(ui::BackendKind::kNative);
+  if (!backend) backend = ui::CreateBackend(ui::BackendKind::kHeadless);
+  if (!backend) {
+    std::fputs("ovra7server: no window system available\n", stderr);
+    return 1;
+  }
+  ui::ScopedBackend scoped(backend.get());
+  int code = 0;
+  {
+    COvra7ServerApp application;
+    if (!application.InitInstance()) return 0;
+    SetWindow(application.mainWindow());
+    code = ui::RunMessageLoop();
+    SetWindow(nullptr);
+  }
+  return code;
+}
+
+}  // namespace app

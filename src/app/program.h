@@ -1,0 +1,19 @@
+// The program's command line and run, shared by the Windows and the Linux entry points.
+// Portable: the entry points only turn their arguments into UTF-8 and call Ovra7ServerMain.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+// args excludes the program name. Recognised:
+//   (nothing)                  the native window (headless where the build has none)
+//   --headless                 the same window logic without a display
+//   --control start|stop|mode N|status
+//                              sends the command to the running instance, prints its result on
+//                              standard output; exit 0, or 2 when no instance runs, 1 for bad use
+// Returns the process exit code.
+int Ovra7ServerMain(const std::vector<std::string>& args);
+
+}  // namespace app

@@ -1,0 +1,24 @@
+// Starting the program with the user's session. Windows: the value under
+// HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run. Linux: $XDG_CONFIG_HOME/autostart/<name>
+// .desktop whose Exec is the command. Called on the window's thread; quick file/registry calls.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+enum class AutostartState {
+  kUnavailable,  // the Run key (or the config folder) cannot be opened
+  kAbsent,       // not registered, or the stored data does not fit 260 bytes
+  kPresent,      // registered, whatever command it holds
+};
+
+AutostartState QueryAutostart(const std::string& name);
+
+// Stores command (already quoted by the caller) under name. true on success.
+bool AddAutostart(const std::string& name, const std::string& command);
+
+// Removes the registration. true on success.
+bool RemoveAutostart(const std::string& name);
+
+}  // namespace platform

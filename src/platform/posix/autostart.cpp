@@ -1,0 +1,54 @@
+// POSIX start with the session: an XDG autostart entry in $XDG_CONFIG_HOME/autostart.
+#include "platform/autostart.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/app_data.h"
+
+namespace platform {
+namespace {
+
+std::string AutostartDir() {
+  std::string config = UserAppDataDir();
+  return config.empty() ? std::string() : config + "/autostart";
+}
+
+std::string EntryPath(const std::string& name) { return AutostartDir() + "/" + name + ".desktop"; }
+
+}  // namespace
+
+AutostartState QueryAutostart(const std::string& name) {
+  if (AutostartDir().empty()) return AutostartState::kUnavailable;
+  struct stat st;
+  if (stat(EntryPath(name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return AutostartState::kAbsent;
+  return AutostartState::kPresent;
+}
+
+bool AddAutostart(const std::string& name, const std::string& command) {
+  std::string dir = AutostartDir();
+  if (dir.empty()) return false;
+  std::string config = UserAppDataDir();
+  if (mkdir(config.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  std::string text = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + command +
+                     "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+  std::string path = EntryPath(name);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) unlink(path.c_str());
+  return ok;
+}
+
+bool RemoveAutostart(const std::string& name) {
+  if (AutostartDir().empty()) return false;
+  return unlink(EntryPath(name).c_str()) == 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,168 @@
+// POSIX device and power events: a udev monitor on the tty subsystem and logind's
+// PrepareForSleep signal on the system bus, both watched by one thread with poll. A "delay"
+// sleep inhibitor is held while awake, so that logind waits (up to its InhibitDelayMaxSec) until
+// the suspend has been handled before the machine sleeps.
+#include "platform/desktop_events.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <poll.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace platform {
+namespace {
+
+class PosixEventMonitor : public DesktopEventMonitor {
+ public:
+  PosixEventMonitor(std::function<void(int)> onDevice, std::function<void(int)> onPower)
+      : onDevice_(std::move(onDevice)), onPower_(std::move(onPower)) {
+    if (pipe(stopPipe_) != 0) stopPipe_[0] = stopPipe_[1] = -1;
+    OpenUdev();
+    OpenBus();
+    if (stopPipe_[0] >= 0) thread_ = std::thread([this] { Run(); });
+  }
+
+  ~PosixEventMonitor() override {
+    if (stopPipe_[1] >= 0) {
+      char c = 0;
+      ssize_t ignored = write(stopPipe_[1], &c, 1);
+      (void)ignored;
+    }
+    if (thread_.joinable()) thread_.join();
+    if (monitor_) udev_monitor_unref(monitor_);
+    if (udev_) udev_unref(udev_);
+    ReleaseInhibitor();
+    if (bus_) sd_bus_flush_close_unref(bus_);
+    for (int fd : stopPipe_)
+      if (fd >= 0) close(fd);
+  }
+
+ private:
+  void OpenUdev() {
+    udev_ = udev_new();
+    if (!udev_) return;
+    monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
+    if (!monitor_ ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor_, "tty", nullptr) < 0 ||
+        udev_monitor_enable_receiving(monitor_) < 0) {
+      if (monitor_) udev_monitor_unref(monitor_);
+      monitor_ = nullptr;
+    }
+  }
+
+  void OpenBus() {
+    if (sd_bus_open_system(&bus_) < 0) {
+      bus_ = nullptr;
+      return;
+    }
+    if (sd_bus_match_signal(bus_, nullptr, "org.freedesktop.login1", "/org/freedesktop/login1",
+                            "org.freedesktop.login1.Manager", "PrepareForSleep", &OnSleepSignal,
+                            this) < 0) {
+      sd_bus_flush_close_unref(bus_);
+      bus_ = nullptr;
+      return;
+    }
+    TakeInhibitor();
+  }
+
+  void TakeInhibitor() {
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    if (sd_bus_call_method(bus_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss",
+                           "sleep", "Ovra7Server", "tell the card reader before suspend",
+                           "delay") >= 0) {
+      int fd = -1;
+      if (sd_bus_message_read(reply, "h", &fd) >= 0 && fd >= 0)
+        inhibitor_ = fcntl(fd, F_DUPFD_CLOEXEC, 3);  // the message owns fd; keep a copy
+    }
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+  }
+
+  void ReleaseInhibitor() {
+    if (inhibitor_ >= 0) close(inhibitor_);
+    inhibitor_ = -1;
+  }
+
+  static int OnSleepSignal(sd_bus_message* message, void* self, sd_bus_error*) {
+    int goingToSleep = 0;
+    if (sd_bus_message_read(message, "b", &goingToSleep) < 0) return 0;
+    auto* monitor = static_cast<PosixEventMonitor*>(self);
+    // onPower returns once the window has handled the event; only then may the machine sleep.
+    if (monitor->onPower_) monitor->onPower_(goingToSleep ? kPowerSuspend : kPowerResumeAutomatic);
+    if (goingToSleep)
+      monitor->ReleaseInhibitor();
+    else if (monitor->inhibitor_ < 0)
+      monitor->TakeInhibitor();
+    return 0;
+  }
+
+  void HandleUdev() {
+    struct udev_device* device = udev_monitor_receive_device(monitor_);
+    if (!device) return;
+    const char* action = udev_device_get_action(device);
+    int kind = kDevNodesChanged;
+    if (action && std::strcmp(action, "add") == 0) kind = kDeviceArrival;
+    if (action && std::strcmp(action, "remove") == 0) kind = kDeviceRemoveComplete;
+    udev_device_unref(device);
+    if (onDevice_) onDevice_(kind);
+  }
+
+  void Run() {
+    for (;;) {
+      struct pollfd fds[3];
+      int n = 0;
+      fds[n++] = {stopPipe_[0], POLLIN, 0};
+      int udevIndex = -1, busIndex = -1;
+      if (monitor_) {
+        udevIndex = n;
+        fds[n++] = {udev_monitor_get_fd(monitor_), POLLIN, 0};
+      }
+      if (bus_) {
+        // Drain whatever the bus holds before sleeping on its descriptor.
+        while (sd_bus_process(bus_, nullptr) > 0) {
+        }
+        int events = sd_bus_get_events(bus_);
+        if (events >= 0) {
+          busIndex = n;
+          fds[n++] = {sd_bus_get_fd(bus_), static_cast<short>(events), 0};
+        }
+      }
+      if (poll(fds, static_cast<nfds_t>(n), -1) < 0) continue;
+      if (fds[0].revents) return;
+      if (udevIndex >= 0 && (fds[udevIndex].revents & POLLIN)) HandleUdev();
+      if (udevIndex >= 0 && (fds[udevIndex].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        udev_monitor_unref(monitor_);
+        monitor_ = nullptr;  // a broken monitor would wake us forever; devices fall to the scan
+      }
+      if (busIndex >= 0 && (fds[busIndex].revents & (POLLERR | POLLHUP))) {
+        sd_bus_flush_close_unref(bus_);
+        bus_ = nullptr;  // the bus went away: power events stay silent from now on
+      }
+    }
+  }
+
+  std::function<void(int)> onDevice_;
+  std::function<void(int)> onPower_;
+  int stopPipe_[2] = {-1, -1};
+  struct udev* udev_ = nullptr;
+  struct udev_monitor* monitor_ = nullptr;
+  sd_bus* bus_ = nullptr;
+  int inhibitor_ = -1;  // logind's delay lock, held while awake
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<DesktopEventMonitor> StartDesktopEventMonitor(std::function<void(int)> onDevice,
+                                                              std::function<void(int)> onPower) {
+  return std::make_unique<PosixEventMonitor>(std::move(onDevice), std::move(onPower));
+}
+
+}  // namespace platform

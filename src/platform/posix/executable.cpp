@@ -1,0 +1,19 @@
+// POSIX facts about the running program.
+#include "platform/executable.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace platform {
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return std::string();
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ProductVersionText() { return OVRA7_PRODUCT_VERSION; }
+
+}  // namespace platform

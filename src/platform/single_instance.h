@@ -1,0 +1,48 @@
+// One instance per logon session and the channel other processes use to reach it.
+// Windows: the named mutex "Ovra7Server_Mutex"; the running window is found by its title and
+// sent window messages. Linux: flock on a file in $XDG_RUNTIME_DIR and a local control socket
+// there (mode 0600, peer credentials checked) carrying the same commands.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class InstanceLock {
+ public:
+  virtual ~InstanceLock() = default;  // releases the session-wide mark
+};
+
+// Marks this process as the session's instance. *alreadyRunning tells whether another instance
+// holds the mark; a mark that cannot be created for another reason counts as a first instance.
+// The returned lock is kept for the life of the process.
+std::unique_ptr<InstanceLock> AcquireInstanceLock(bool* alreadyRunning);
+
+// Asks the running instance to show its window (Windows: FindWindowW(windowTitle) and
+// ShowWindow SW_SHOW). false when no window or socket was found.
+bool ShowRunningInstance(const std::string& windowTitle);
+
+// Sends one service-control command (0 start, 1 stop, 2 mode, 3 status) with its argument to the
+// running instance and waits for its result (up to 60 s). false when no instance was found or
+// it did not answer.
+bool SendControlCommand(const std::string& windowTitle, int command, int argument, long* result);
+
+class ControlListener {
+ public:
+  virtual ~ControlListener() = default;  // stops listening and waits for the listener thread
+};
+
+// Linux: listens on the control socket; onCommand(command, argument) and onShow() run on the
+// listener thread and must hand the work to the window's thread themselves; onCommand blocks
+// until it has the result. Windows: window messages are the channel, so nothing is started.
+// nullptr when the socket could not be set up.
+std::unique_ptr<ControlListener> StartControlListener(std::function<long(int, int)> onCommand,
+                                                      std::function<void()> onShow);
+
+// Linux: SIGTERM and SIGINT are taken from the process and reported by calling onSignal on a
+// thread of their own (call before any other thread starts). Windows: nothing to do.
+void WatchTerminationSignals(std::function<void()> onSignal);
+
+}  // namespace platform

@@ -1,0 +1,216 @@
+#!/usr/bin/env python3
+"""End to end on Linux: ovra7server --headless finds a reader in a fake sysfs tree, opens its
+node (OVRA7_DEV_DIR links it to the pty of tools/reader-sim), takes the platform address from
+the reader, serves its connect request against a loopback card server, relays both ways, obeys
+--control, shows its window on a second start, and on SIGTERM tells the reader
+DisconnectPlatform before the port closes. Exit 77 when reader-sim is not built."""
+import argparse
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+
+
+def wait_for(predicate, seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+class CardServer:
+    """Loopback card server: records what arrives, sends a chunk back on request."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.received = b""
+        self.clients = []
+        self.lock = threading.Lock()
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                self.clients.append(client)
+            threading.Thread(target=self.read, args=(client,), daemon=True).start()
+
+    def read(self, client):
+        while True:
+            try:
+                data = client.recv(4096)
+            except OSError:
+                return
+            if not data:
+                return
+            with self.lock:
+                self.received += data
+
+    def send_to_newest(self, data):
+        with self.lock:
+            client = self.clients[-1] if self.clients else None
+        if client:
+            client.sendall(data)
+
+
+class Collector:
+    """Reads a pipe on a thread and keeps everything it got."""
+
+    def __init__(self, pipe):
+        self.data = b""
+        self.lock = threading.Lock()
+        threading.Thread(target=self.run, args=(pipe,), daemon=True).start()
+
+    def run(self, pipe):
+        while True:
+            chunk = pipe.read1(4096) if hasattr(pipe, "read1") else pipe.read(1)
+            if not chunk:
+                return
+            with self.lock:
+                self.data += chunk
+
+    def text(self):
+        with self.lock:
+            return self.data.decode("utf-8", "replace")
+
+
+def fake_sysfs(root):
+    device = os.path.join(root, "devices/pci0000:00/0000:00:14.0/usb1/1-3")
+    tty = os.path.join(device, "1-3:1.0/tty/ttyACM0")
+    os.makedirs(tty)
+    with open(os.path.join(device, "idVendor"), "w") as f:
+        f.write("0425\n")
+    with open(os.path.join(device, "idProduct"), "w") as f:
+        f.write("8159\n")
+    os.symlink("../../../1-3:1.0", os.path.join(tty, "device"))
+    os.makedirs(os.path.join(root, "class/tty"))
+    os.symlink("../../devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/tty/ttyACM0",
+               os.path.join(root, "class/tty/ttyACM0"))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--server", required=True)
+    parser.add_argument("--reader-sim", required=True)
+    args = parser.parse_args()
+    if not os.access(args.reader_sim, os.X_OK):
+        print("reader-sim not built: skipped")
+        return 77
+
+    base = tempfile.mkdtemp(prefix="ovra7-e2e-")
+    dev, sysfs, run = (os.path.join(base, d) for d in ("dev", "sys", "run"))
+    config, tmp = os.path.join(base, "config"), os.path.join(base, "tmp")
+    for d in (dev, run, config, tmp):
+        os.makedirs(d)
+    os.chmod(run, 0o700)
+    fake_sysfs(sysfs)
+    settings_dir = os.path.join(config, "OvraNetService")
+    os.makedirs(settings_dir)
+    ini = os.path.join(settings_dir, "setting.ini")
+    with open(ini, "w") as f:
+        f.write("[Set]\nLog=1\n")
+    env = dict(os.environ, XDG_RUNTIME_DIR=run, XDG_CONFIG_HOME=config, TMPDIR=tmp,
+               OVRA7_SYSFS_ROOT=sysfs, OVRA7_DEV_DIR=dev, HOME=base)
+
+    server = CardServer()
+    reader = subprocess.Popen(
+        [args.reader_sim, "--pty", os.path.join(dev, "ttyACM0"), "--host", "127.0.0.1",
+         "--port", str(server.port), "--connect", "1500", "--relay", "stdin"],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    reader_out, reader_err = Collector(reader.stdout), Collector(reader.stderr)
+    check(wait_for(lambda: os.path.islink(os.path.join(dev, "ttyACM0")), 5), "reader pty linked")
+
+    program = subprocess.Popen([args.server, "--headless"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=env)
+    program_err = Collector(program.stderr)
+    Collector(program.stdout)
+
+    def control(*words):
+        done = subprocess.run([args.server, "--control", *words], env=env,
+                              capture_output=True, text=True, timeout=60)
+        return done.returncode, done.stdout.strip()
+
+    try:
+        check(wait_for(lambda: "SetNetworkMode" in reader_err.text(), 10),
+              "the service started by itself: Cat1 query, platform read, network mode")
+        order = [reader_err.text().find(n) for n in
+                 ("QueryCat1Module", "GetPlatformInfo", "SetNetworkMode")]
+        check(-1 not in order and order == sorted(order), "start sequence in order")
+        check(wait_for(lambda: "connect result 00 00" in reader_err.text(), 10),
+              "the reader's connect request was served with the platform address")
+        reader.stdin.write(b"hello from the reader\n")
+        reader.stdin.flush()
+        check(wait_for(lambda: b"hello from the reader\n" in server.received, 10),
+              "reader data reached the card server")
+        server.send_to_newest(b"answer from the server")
+        check(wait_for(lambda: b"answer from the server" in reader_out.data, 10),
+              "server data reached the reader")
+
+        code, out = control("status")
+        check(code == 0 and out.lstrip("-").isdigit(), "--control status prints a result: " + out)
+        code, out = control("mode", "3")
+        check(code == 0 and out == "-1", "--control mode 3 gives -1")
+        code, out = control("mode", "1")
+        check(code == 0 and out == "1", "--control mode 1 gives 1")
+        code, out = control("bogus")
+        check(code == 1, "--control with a bad command exits 1")
+
+        second = subprocess.run([args.server, "--headless"], env=env, capture_output=True,
+                                timeout=20)
+        check(second.returncode == 0, "a second start ends at once")
+
+        frames_before = reader_err.text().count("DisconnectPlatform")
+        program.send_signal(signal.SIGTERM)
+        program.wait(timeout=30)
+        check(program.returncode == 0, "SIGTERM ends the program cleanly")
+        check(wait_for(lambda: reader_err.text().count("DisconnectPlatform") > frames_before, 5),
+              "SIGTERM told the reader DisconnectPlatform before the port closed")
+        code, out = control("status")
+        check(code == 2, "--control without a running instance exits 2")
+        check(not os.path.exists(os.path.join(run, "ovra7server.sock")),
+              "the control socket is gone")
+    finally:
+        if program.poll() is None:
+            program.kill()
+        reader.send_signal(signal.SIGTERM)
+        try:
+            reader.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            reader.kill()
+
+    log_path = os.path.join(tmp, "ovra7-%d" % os.getuid(), "ovra7.log")
+    log = open(log_path, encoding="utf-8", errors="replace").read() if os.path.exists(log_path) else ""
+    check("StopService" in log, "the log holds the stop")
+    check("show window" in log, "the log holds the second start's show request")
+    with open(ini) as f:
+        text = f.read()
+    check(text == "[Set]\nLog=1\n", "the INI holds only what was there (no change was accepted)")
+    check("设备未连接" not in program_err.text(), "no message box about a missing reader")
+    print("reader-sim said:\n" + reader_err.text()[-2000:])
+    if failures:
+        print("ovra7server said:\n" + program_err.text()[-6000:])
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,181 @@
+// The window around the service: settings at start-up, check boxes, tray icon and menu,
+// expand and collapse, hiding, exit and the About box.
+#include "app/about_dialog.h"
+#include "platform/port_names.h"
+#include "window_fixture.h"
+
+namespace apptest {
+namespace {
+
+TEST_F(WindowTest, NoSettingsFileGivesTheDefaultsAndSendsNothingToTheReader) {
+  auto& reader = AddReader(3);
+  MakeWindow(false);
+  EXPECT_EQ(0, LogEnabled);
+  EXPECT_EQ(0, window_->configuredPort());
+  EXPECT_EQ(0, window_->savedNetworkMode());
+  EXPECT_TRUE(window_->IsItemChecked(ids::kAutoStartService));
+  EXPECT_FALSE(window_->IsItemChecked(ids::kLog));
+  EXPECT_EQ("600", Text(ids::kUsbInterval));
+  EXPECT_EQ("600", Text(ids::kCat1Interval));
+  EXPECT_EQ(0u, Count(reader, 0x10));  // the intervals were only handed to the service
+  EXPECT_EQ(600, window_->service().GetCat1HeartBeat());
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(SettingsFile())));
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::u8path(SettingsFolder())));
+}
+
+TEST_F(WindowTest, SettingsAreReadWithoutCaseAndBadValuesDoNotHurt) {
+  WriteSettings(
+      "[connect]\r\ntype=1\r\n[heartbeat]\r\nUSB=90\r\ncat1=abc\r\n[set]\r\nlog=1\r\n"
+      "\x01\x02\xff garbage\r\n[SETTING]\r\nautostart=0\r\n");
+  MakeWindow(false);
+  EXPECT_EQ(1, window_->savedNetworkMode());
+  EXPECT_EQ(1, window_->GetRadioIndex(ids::kModeAuto));
+  EXPECT_EQ("90", Text(ids::kUsbInterval));
+  EXPECT_EQ("0", Text(ids::kCat1Interval));  // no digits: 0, checked only before sending
+  EXPECT_EQ(1, LogEnabled);
+  EXPECT_TRUE(window_->IsItemChecked(ids::kLog));
+  EXPECT_FALSE(window_->serviceRequested());
+}
+
+TEST_F(WindowTest, CheckBoxesWriteTheirKeysAtTheClick) {
+  MakeWindow(false);
+  Show(true);
+  ASSERT_TRUE(host_.Click(*window_, ids::kAutoStartService));  // no key yet: default 1 negated
+  EXPECT_EQ(0, Setting("SETTING", "AutoStart"));
+  EXPECT_FALSE(window_->IsItemChecked(ids::kAutoStartService));
+  ASSERT_TRUE(host_.Click(*window_, ids::kAutoStartService));
+  EXPECT_EQ(1, Setting("SETTING", "AutoStart"));
+  ASSERT_TRUE(host_.Click(*window_, ids::kLog));
+  EXPECT_EQ(1, LogEnabled);
+  EXPECT_EQ(1, Setting("Set", "Log"));
+  ASSERT_TRUE(host_.Click(*window_, ids::kLog));
+  EXPECT_EQ(0, LogEnabled);
+  EXPECT_EQ(0, Setting("Set", "Log"));
+}
+
+TEST_F(WindowTest, TrayIconShowsTheWindowAndItsMenuFollowsTheRequestedState) {
+  AddReader(3);
+  MakeWindow();
+  const ui::headless::TrayIconState* icon = host_.FindTrayIcon(app::kIconApp);
+  ASSERT_NE(nullptr, icon);
+  EXPECT_FALSE(window_->IsVisible());  // a first start shows only the icon
+  EXPECT_TRUE(host_.SendTrayMouse(app::kIconApp, ui::kMouseLeftDown));
+  EXPECT_TRUE(window_->IsVisible());
+  EXPECT_FALSE(window_->expanded());
+
+  host_.ScriptMenuChoice(app::ids::kTrayStop);
+  host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp);
+  ASSERT_EQ(1u, host_.menus().size());
+  const auto& items = host_.menus()[0].items;
+  ASSERT_EQ(4u, items.size());
+  EXPECT_EQ("设置", items[0].text);
+  EXPECT_EQ(2028, items[0].command);
+  EXPECT_EQ("启动", items[1].text);
+  EXPECT_FALSE(items[1].enabled);
+  EXPECT_EQ("停止", items[2].text);
+  EXPECT_TRUE(items[2].enabled);
+  EXPECT_EQ("退出", items[3].text);
+  EXPECT_FALSE(window_->serviceRequested());  // the chosen 停止 ran
+
+  host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp);  // dismissed
+  ASSERT_EQ(2u, host_.menus().size());
+  EXPECT_TRUE(host_.menus()[1].items[1].enabled);
+  EXPECT_FALSE(host_.menus()[1].items[2].enabled);
+
+  // The close box only hides; the service, timers and icon carry on.
+  host_.ScriptMenuChoice(app::ids::kTrayStart);
+  host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp);
+  ASSERT_TRUE(window_->service().IsRunning());
+  ASSERT_TRUE(host_.PressClose(*window_));
+  EXPECT_FALSE(window_->IsVisible());
+  EXPECT_TRUE(window_->service().IsRunning());
+  EXPECT_NE(nullptr, host_.FindTrayIcon(app::kIconApp));
+  host_.ScriptMenuChoice(app::ids::kTraySettings);
+  host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp);
+  EXPECT_TRUE(window_->IsVisible());
+  ASSERT_TRUE(host_.PressEscape(*window_));
+  EXPECT_FALSE(window_->IsVisible());
+  window_->OnServiceControl(1, 0);
+}
+
+TEST_F(WindowTest, DoubleClickInTheCornerSquareExpandsAndCollapseHalves) {
+  MakeWindow();
+  Show();
+  ui::Rect collapsed = window_->GetWindowRect();
+  ui::Rect client = window_->GetClientRect();
+  EXPECT_FALSE(host_.Click(*window_, ids::kQueryHeartBeat));  // the right half is out of reach
+  ASSERT_TRUE(host_.DoubleClick(*window_, 10, client.bottom - 1));  // just outside the square
+  EXPECT_FALSE(window_->expanded());
+  ASSERT_TRUE(host_.DoubleClick(*window_, 9, client.bottom - 10));
+  EXPECT_TRUE(window_->expanded());
+  ui::Rect expanded = window_->GetWindowRect();
+  EXPECT_EQ(collapsed.Width() * 2, expanded.Width());
+  EXPECT_EQ(collapsed.left, expanded.left);
+  EXPECT_EQ(collapsed.Height(), expanded.Height());
+  client = window_->GetClientRect();
+  ASSERT_TRUE(host_.DoubleClick(*window_, 0, client.bottom - 1));  // already expanded
+  EXPECT_EQ(expanded, window_->GetWindowRect());
+  ASSERT_TRUE(host_.Click(*window_, ids::kCollapse));
+  EXPECT_FALSE(window_->expanded());
+  EXPECT_EQ(collapsed, window_->GetWindowRect());
+}
+
+TEST_F(WindowTest, ExitOnMobileDataAsksAndYesKeepsTheReaderLinked) {
+  testsupport::ReaderConfig config = ReachableConfig();
+  config.connectionType = 2;
+  auto& reader = AddReader(3, config);
+  MakeWindow();
+  host_.ScriptMessageBoxAnswer(ui::MessageBoxResult::kYes);
+  host_.ScriptMenuChoice(app::ids::kTrayExit);
+  host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp);
+  ASSERT_EQ(1u, host_.message_boxes().size());
+  const auto& box = host_.message_boxes()[0];
+  EXPECT_EQ("当前使用移动数据连接，是否在退出后保持读卡功能?", box.text);
+  EXPECT_EQ("提示", box.caption);
+  EXPECT_EQ(ui::MessageBoxButtons::kYesNo, box.buttons);
+  EXPECT_FALSE(window_->service().IsRunning());
+  EXPECT_EQ(0u, Count(reader, 0x05));
+  host_.DispatchPosted();  // the destroy the exit posted to the window
+  EXPECT_FALSE(window_->IsCreated());
+  EXPECT_EQ(nullptr, host_.FindTrayIcon(app::kIconApp));
+}
+
+TEST_F(WindowTest, ExitAnsweredNoOrOnAnotherLinkTellsTheReader) {
+  testsupport::ReaderConfig config = ReachableConfig();
+  config.connectionType = 2;
+  auto& reader = AddReader(3, config);
+  MakeWindow();
+  host_.ScriptMessageBoxAnswer(ui::MessageBoxResult::kNo);
+  window_->SendMessage(app::WM_EXIT_REQUEST, 0, 0);
+  EXPECT_EQ(1u, Count(reader, 0x05));
+  window_.reset();
+  readers_.clear();
+  listed_.clear();
+
+  auto& other = AddReader(4);  // connection type 1: no question at all
+  MakeWindow();
+  host_.ClearMessageBoxes();
+  window_->SendMessage(app::WM_EXIT_REQUEST, 0, 0);
+  EXPECT_TRUE(host_.message_boxes().empty());
+  EXPECT_EQ(1u, Count(other, 0x05));
+}
+
+TEST_F(WindowTest, AboutBoxShowsTheProductVersion) {
+  std::string version;
+  host_.SetModalDriver([&](ui::Dialog& dialog) {
+    version = dialog.GetItemText(app::ids::kAboutVersion);
+    dialog.EndDialog(ui::kIdOk);
+  });
+  MakeWindow();
+  Show();
+  ASSERT_TRUE(host_.Click(*window_, ids::kAbout));
+  // Test executables carry no version resource on Windows; the build's version on Linux.
+  if (platform::NativePortNameStyle() == platform::PortNameStyle::kLinux) {
+    EXPECT_EQ("1.0.1.2", version);
+  } else {
+    EXPECT_EQ("", version);
+  }
+}
+
+}  // namespace
+}  // namespace apptest

@@ -7,7 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64
   libcurl4-openssl-dev libusb-1.0-0-dev libudev-dev libsystemd-dev libssl-dev
-  socat umockdev xvfb imagemagick fonts-wqy-microhei
+  socat umockdev xvfb imagemagick fonts-wqy-microhei x11-utils libxtst6
   python3 openssl curl procps
 )
 missing=()

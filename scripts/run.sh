@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds Ovra7 Server for this machine and starts it.
-# Until the tray application exists this starts the relay against the reader simulator: a pty
-# pair stands in for the reader's serial port and tools/reader-sim answers as the reader.
+# Builds Ovra7 Server for this machine and starts it: ovra7server --headless on Linux (no display
+# needed until the Qt window exists). Arguments go to the program, e.g. --control status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux
-exec build/linux/tools/relay-demo "$@"
+cmake --build --preset linux --target ovra7server
+if [ $# -eq 0 ]; then set -- --headless; fi
+exec build/linux/src/app/posix/ovra7server "$@"

@@ -66,7 +66,7 @@ TEST_F(FrameReaderTest, BadHeadPurgesWhatIsQueuedBehindIt) {
     stream.insert(stream.end(), behind.begin(), behind.end());
     int purgesBefore = cable_->PurgeCount();
     ASSERT_TRUE(reader_->SendRaw(stream));
-    for (int i = 0; i < 500 && cable_->PurgeCount() == purgesBefore; ++i) platform::SleepMs(2);
+    for (int i = 0; i < 2500 && cable_->PurgeCount() == purgesBefore; ++i) platform::SleepMs(2);
     EXPECT_EQ(cable_->PurgeCount(), purgesBefore + 1);
   }
   ASSERT_TRUE(reader_->SendRelay(reinterpret_cast<const uint8_t*>("Y"), 1));
@@ -119,7 +119,7 @@ TEST_F(FrameReaderTest, ShortHeadEndsTheRelayThread) {
   StartOn(3, testsupport::ReaderConfig(), QuickTimeouts());
   ASSERT_TRUE(reader_->SendRaw({0x55, 0xAA}));
   ASSERT_TRUE(WaitLog("read head failed", 5000));
-  for (int i = 0; i < 500 && service_->IsRunning(); ++i) platform::SleepMs(2);
+  for (int i = 0; i < 2500 && service_->IsRunning(); ++i) platform::SleepMs(2);
   EXPECT_EQ(service_->IsRunning(), 0);
 }
 

@@ -183,15 +183,17 @@ TEST_F(CommandTest, ModeTwoResetsTheCountersBeforeSending) {
 TEST_F(CommandTest, GateHoldsCommandsWhileAConnectRequestIsServed) {
   StartOn(3);
   PointAtServer();
-  std::atomic<bool> release{false};
+  std::atomic<bool> release{false}, entered{false};
   service_->SetResolverForTesting([&](const std::string&, std::vector<std::string>* out) {
+    entered = true;
     while (!release) platform::SleepMs(5);
     *out = {"127.0.0.1"};
     return true;
   });
   service_->SetServerAddress("slow.example", server_.port());
   ASSERT_TRUE(reader_->SendConnectRequest());
-  platform::SleepMs(100);  // the relay thread is now inside the connect
+  for (int i = 0; i < 2500 && !entered; ++i) platform::SleepMs(2);
+  EXPECT_TRUE(entered);  // the relay thread is now inside the connect
   std::thread releaser([&] {
     platform::SleepMs(400);
     release = true;
@@ -209,14 +211,16 @@ TEST_F(CommandTest, GateHoldsCommandsWhileAConnectRequestIsServed) {
 
 TEST_F(CommandTest, GateGivesUpAfterFiveSeconds) {
   StartOn(3);
-  std::atomic<bool> release{false};
+  std::atomic<bool> release{false}, entered{false};
   service_->SetResolverForTesting([&](const std::string&, std::vector<std::string>*) {
+    entered = true;
     while (!release) platform::SleepMs(5);
     return false;
   });
   service_->SetServerAddress("stuck.example", 1);
   ASSERT_TRUE(reader_->SendConnectRequest());
-  platform::SleepMs(100);
+  for (int i = 0; i < 2500 && !entered; ++i) platform::SleepMs(2);
+  EXPECT_TRUE(entered);  // not ASSERT: the resolver must still be released below
   EXPECT_EQ(service_->QueryCat1Module(nullptr, nullptr), -1);
   EXPECT_TRUE(LogHas("WaitComCanSend timeout"));
   release = true;

@@ -6,8 +6,8 @@ ovra7_wine_up() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 || true
   fi
-  # wineboot leaves its own server running for a while; a persistent one can start only after it.
-  wineserver -w >/dev/null 2>&1 || true
+  # wineboot (or an earlier run) may leave a server running; a persistent one starts only alone.
+  wineserver -k >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }

@@ -26,6 +26,8 @@ class Backend {
   virtual int RunMessageLoop() = 0;
   // Any thread.
   virtual void Quit(int code) = 0;
+  // See ui::Announce. The default (a backend with a display) ignores the line. Loop thread.
+  virtual void Announce(const std::string& /*line*/) {}
 };
 
 // The backend every Dialog and TrayIcon uses. Install one before creating windows; the caller

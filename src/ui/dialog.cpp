@@ -47,6 +47,10 @@ void PostQuit(int code) {
   if (Backend* backend = GetBackend()) backend->Quit(code);
 }
 
+void Announce(const std::string& utf8_line) {
+  if (Backend* backend = GetBackend()) backend->Announce(utf8_line);
+}
+
 const ControlTemplate* DialogTemplate::Find(int id) const {
   if (id == kStaticId) return nullptr;
   for (const ControlTemplate& c : controls) {

@@ -66,6 +66,12 @@ int RunMessageLoop();
 // Ends RunMessageLoop with this code. Any thread.
 void PostQuit(int code);
 
+// Tells a person watching a console what a window would show: a status line that changed, a
+// step of a progress bar. Only a backend without a display (headless with the real clock) prints
+// it, time-stamped, on standard error; windowed backends show the window itself and ignore it.
+// Loop thread.
+void Announce(const std::string& utf8_line);
+
 // Base class of every window. One thread (the loop thread: the one that runs RunMessageLoop and
 // creates the dialogs) calls every handler and every operation, except where an operation says
 // "any thread". Before Create/DoModal and after destruction of the window the item operations do

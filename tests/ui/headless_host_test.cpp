@@ -400,6 +400,7 @@ TEST(HeadlessRealClock, LoopServesTimersPostsAndQuitAndPrintsMessageBoxes) {
                        MessageBoxButtons::kYesNo);
         });
         d.PostMessage(2031, 0, 9);
+        host.Post([] { ui::Announce("当前使用的端口：ttyACM0"); });
         ui::PostQuit(3);
       });
     }
@@ -415,6 +416,22 @@ TEST(HeadlessRealClock, LoopServesTimersPostsAndQuitAndPrintsMessageBoxes) {
   EXPECT_EQ(host.message_boxes()[0].answer, MessageBoxResult::kNo);
   EXPECT_NE(err.find("[提示] 当前使用移动数据连接"), std::string::npos) << err;
   EXPECT_NE(err.find("-> No"), std::string::npos) << err;
+  // Announcements reach the console as lines of their own behind a local time stamp.
+  EXPECT_EQ(host.announcements(), std::vector<std::string>{"当前使用的端口：ttyACM0"});
+  size_t at = err.find(" 当前使用的端口：ttyACM0\n");
+  ASSERT_NE(at, std::string::npos) << err;
+  size_t line_start = err.rfind('\n', at);
+  line_start = line_start == std::string::npos ? 0 : line_start + 1;
+  EXPECT_EQ(at - line_start, 19u) << err;  // "YYYY-MM-DD HH:MM:SS"
+}
+
+TEST(HeadlessVirtualClock, AnnouncementsAreRecordedButNotPrinted) {
+  HeadlessHost host;
+  ui::ScopedBackend scoped(&host);
+  testing::internal::CaptureStderr();
+  ui::Announce("正在升级");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(host.announcements(), std::vector<std::string>{"正在升级"});
 }
 
 }  // namespace

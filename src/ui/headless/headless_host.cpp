@@ -7,9 +7,22 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "ui/headless/headless_peer.h"
 
 namespace ui::headless {
+
+namespace {
+
+// One line for a person at the console (or a service journal): local time, then the text.
+void PrintConsoleLine(const std::string& text) {
+  platform::LocalTime t = platform::NowLocal();
+  std::fprintf(stderr, "%04d-%02d-%02d %02d:%02d:%02d %s\n", t.year, t.month, t.day, t.hour,
+               t.minute, t.second, text.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
 
 HeadlessHost::HeadlessHost(ClockMode mode)
     : mode_(mode),
@@ -296,15 +309,19 @@ MessageBoxResult HeadlessHost::ShowMessageBox(Dialog* owner, const std::string& 
   r.answer = NextAnswer(buttons);
   if (owner && owner->IsCreated()) r.owner_caption = owner->dialog_template().caption;
   if (print_boxes_) {
-    std::fprintf(stderr, "[%s] %s (%s) -> %s\n", r.caption.c_str(), r.text.c_str(),
-                 buttons == MessageBoxButtons::kYesNo ? "Yes/No" : "OK",
-                 r.answer == MessageBoxResult::kYes  ? "Yes"
-                 : r.answer == MessageBoxResult::kNo ? "No"
-                                                     : "OK");
-    std::fflush(stderr);
+    PrintConsoleLine("[" + r.caption + "] " + r.text +
+                     (buttons == MessageBoxButtons::kYesNo ? " (Yes/No) -> " : " (OK) -> ") +
+                     (r.answer == MessageBoxResult::kYes  ? "Yes"
+                      : r.answer == MessageBoxResult::kNo ? "No"
+                                                          : "OK"));
   }
   boxes_.push_back(r);
   return r.answer;
+}
+
+void HeadlessHost::Announce(const std::string& line) {
+  announcements_.push_back(line);
+  if (print_boxes_) PrintConsoleLine(line);
 }
 
 // --- tray --------------------------------------------------------------------------------

@@ -66,6 +66,9 @@ class HeadlessHost : public Backend {
   // them in real time) until Quit; timers there move only with AdvanceTime.
   int RunMessageLoop() override;
   void Quit(int code) override;  // any thread
+  // Recorded (announcements()); printed on standard error with a time stamp when message boxes
+  // are printed (the real clock).
+  void Announce(const std::string& line) override;
 
   // --- clock ------------------------------------------------------------------------------
   ClockMode clock_mode() const { return mode_; }
@@ -98,8 +101,10 @@ class HeadlessHost : public Backend {
   void ScriptMessageBoxAnswer(MessageBoxResult answer);
   const std::vector<MessageBoxRecord>& message_boxes() const { return boxes_; }
   void ClearMessageBoxes() { boxes_.clear(); }
-  // Print each box on standard error (default: on with the real clock, off with the virtual).
+  // Print each box and each announcement on standard error, time-stamped (default: on with the
+  // real clock, off with the virtual).
   void SetPrintMessageBoxes(bool on) { print_boxes_ = on; }
+  const std::vector<std::string>& announcements() const { return announcements_; }
 
   // --- tray -----------------------------------------------------------------------------
   // The icon added with this identity, or null.
@@ -202,6 +207,7 @@ class HeadlessHost : public Backend {
   std::vector<HeadlessTrayPeer*> tray_peers_;
   std::deque<MessageBoxResult> answers_;
   std::vector<MessageBoxRecord> boxes_;
+  std::vector<std::string> announcements_;
   std::deque<int> menu_choices_;
   std::vector<MenuRecord> menus_;
   bool print_boxes_;

@@ -41,6 +41,14 @@ struct Flashing {
     e.Data = data.data();
     STDFUFILES_AppendImageElement(image, &e);
   }
+  // A context for launching `operation` on this device by hand.
+  OperationContext Context(uint32_t operation, DfuImageHandle prepared) const {
+    OperationContext ctx;
+    ctx.operation = operation;
+    ctx.image = prepared;
+    std::strncpy(ctx.devicePath, path.c_str(), sizeof ctx.devicePath - 1);
+    return ctx;
+  }
   OperationContext Step(uint32_t operation, DfuImageHandle* out = nullptr) {
     DfuImageHandle prepared = Prepared(image, mapping[0], operation);
     OperationContext ctx = Run(path, operation, prepared);
@@ -220,10 +228,7 @@ TEST(DfuOperations, LaunchWithoutAWorkerThreadFailsCleanly) {
   ASSERT_NE(nullptr, f.mapping);
   f.AddElement(0x08000000, Pattern(64, 18));
   DfuImageHandle prepared = Prepared(f.image, f.mapping[0], kOperationErase);
-  OperationContext ctx;
-  ctx.operation = kOperationErase;
-  ctx.image = prepared;
-  std::strncpy(ctx.devicePath, f.path.c_str(), sizeof ctx.devicePath - 1);
+  OperationContext ctx = f.Context(kOperationErase, prepared);
   const uint64_t transfers = f.device->controlTransfers();
   DfuOperationHandle handle = 1234;
   {
@@ -248,10 +253,7 @@ TEST(DfuOperations, StopEndsALongEraseAndStatusOfUnknownHandleFails) {
   Flashing f(o);
   f.AddElement(0x08000000, Pattern(10, 18));
   DfuImageHandle prepared = Prepared(f.image, f.mapping[0], kOperationErase);
-  OperationContext ctx;
-  ctx.operation = kOperationErase;
-  ctx.image = prepared;
-  std::strncpy(ctx.devicePath, f.path.c_str(), sizeof ctx.devicePath - 1);
+  OperationContext ctx = f.Context(kOperationErase, prepared);
   DfuOperationHandle handle = 0;
   ASSERT_EQ(STDFU_NOERROR, STDFUPRT_LaunchOperation(&ctx, &handle));
   platform::SleepMs(100);

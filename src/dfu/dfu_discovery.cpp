@@ -18,6 +18,14 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
+std::string CutDescription(const std::string& text) {
+  if (text.size() <= kDeviceDescriptionLimit) return text;
+  size_t end = kDeviceDescriptionLimit;
+  // Back to the first byte of a UTF-8 sequence, so that no character is cut in half.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 DFUpgradeDialog::DFUpgradeDialog() = default;
 
 DFUpgradeDialog::~DFUpgradeDialog() {
@@ -42,7 +50,8 @@ bool DFUpgradeDialog::FindDfuDevices() {
     if (!DfuListInterfaces(*cls, &entries)) continue;
     for (const DfuInterfaceEntry& e : entries) {
       m_DevicePaths.push_back(Upper(e.path));
-      m_DeviceNames.push_back(e.description.empty() ? "(Unnamed DFU device)" : e.description);
+      m_DeviceNames.push_back(e.description.empty() ? "(Unnamed DFU device)"
+                                                    : CutDescription(e.description));
       found = true;
     }
   }
@@ -87,8 +96,8 @@ bool DFUpgradeDialog::SelectDevice() {
   m_DeviceVid = text;
   std::snprintf(text, sizeof text, "%04X", m_DeviceDescriptor[10] | (m_DeviceDescriptor[11] << 8));
   m_DevicePid = text;
-  if (STDFUPRT_CreateMappingFromDevice(m_DeviceLink.c_str(), &m_Mapping, &m_TargetCount) !=
-      STDFU_NOERROR) {
+  // Through the handle already open: WinUSB refuses to open the device a second time.
+  if (STDFUPRT_CreateMappingFromOpenDevice(device, &m_Mapping, &m_TargetCount) != STDFU_NOERROR) {
     WriteLog("Unable to find or decode device mapping... Bad Firmware");
     goto close;
   }

@@ -5,6 +5,7 @@
 // milliseconds). The window side (template, timers, progress) derives from this later.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ std::string SectorSizeText(uint32_t size);
 // "Sector %03i\t0x%08X\t0x%08X\t%s\t" then R, W, E for the attributes present.
 std::string SectorLine(int index, const DfuSector& sector);
 DevTarget MakeDevTarget(const DfuMappingEntry& entry);
+
+// A device description keeps at most this many bytes.
+constexpr size_t kDeviceDescriptionLimit = 253;
+// `text` cut to kDeviceDescriptionLimit bytes, at a character boundary (UTF-8).
+std::string CutDescription(const std::string& text);
 
 // The attribute rule after the option-bytes probe: readable when the read-protection byte is
 // 0xA5; erasable and writeable when the write-protection bit of the sector is 1 (bit j/4 for

@@ -1,11 +1,12 @@
-# Serial port, sockets, clock, per-user temporary folder: what the relay and the log need.
+# Serial port, sockets, clock, thread start, per-user temporary folder: what the relay and the log need.
 add_library(ovra7_platform_core STATIC
   clock.cpp
   ${OVRA7_OS}/app_data.cpp
   ${OVRA7_OS}/paths.cpp
   ${OVRA7_OS}/serial.cpp
   ${OVRA7_OS}/socket.cpp
-  port_names.cpp)
+  port_names.cpp
+  thread_start.cpp)
 target_include_directories(ovra7_platform_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(ovra7_platform_core PUBLIC Threads::Threads)
 if(WIN32)

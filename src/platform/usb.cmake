@@ -2,6 +2,7 @@
 # (winusb.dll loaded at run time). Also the reader's HID channel for the enter-DFU command.
 add_library(ovra7_platform_usb STATIC
   usb_host.cpp
+  winusb_interfaces.cpp
   reader_usb.cpp
   ${OVRA7_OS}/usb.cpp
   ${OVRA7_OS}/reader_usb.cpp)

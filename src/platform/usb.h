@@ -19,6 +19,7 @@ enum UsbResult : int {
   kUsbErrNotFound = -5,     // no device behind that path
   kUsbErrArgument = -6,     // a bad argument (buffer too small, bad index)
   kUsbErrUnsupported = -7,  // the system lacks the ability (driver or library missing)
+  kUsbErrBusy = -8,         // the device is open already (WinUSB allows one open at a time)
 };
 
 // One interface of a present USB device.
@@ -44,7 +45,8 @@ class UsbDevice {
   // The 18-byte device descriptor. Does not block on the device (cached by the system).
   virtual int GetDeviceDescriptor(uint8_t out[18]) = 0;
   // The whole active configuration descriptor set (configuration, interfaces, class-specific
-  // and endpoint descriptors, in device order) into *out.
+  // and endpoint descriptors, in device order) into *out, byte for byte as the device reports
+  // it. May be a GET_DESCRIPTOR request: blocks up to about 1 s.
   virtual int GetConfigDescriptor(std::vector<uint8_t>* out) = 0;
   // String descriptor `index` in US English as UTF-8 into *out. Blocks up to timeoutMs.
   virtual int GetStringDescriptor(uint8_t index, std::string* out, int timeoutMs) = 0;
@@ -63,8 +65,27 @@ class UsbHost {
  public:
   virtual ~UsbHost() = default;
   // Every interface (first alternate setting) of every present device, in system order.
+  //
+  // Linux (libusb): every interface of every device the process may see.
+  //
+  // Windows: only what winusb.dll can open, that is every present USB device node whose
+  // function driver is WinUSB, whichever way it was bound:
+  //  - by our driver package's INF, which sets "DeviceInterfaceGUIDs" to
+  //    kOvra7WinUsbInterfaceGuid (platform/winusb_interfaces.h);
+  //  - by a generic WinUSB installer, whose INF sets a GUID of its own in the same value;
+  //  - by Windows itself for firmware that announces WinUSB in Microsoft OS descriptors; the
+  //    descriptors' "DeviceInterfaceGUID(s)" property lands in the same value;
+  //  - by any of these without a GUID (a hand-picked WinUSB driver, a descriptor set without
+  //    the property): then through the USB hub's whole-device interface
+  //    (GUID_DEVINTERFACE_USB_DEVICE).
+  // The node's path is that of its first interface in the order of
+  // WinUsbInterfaceClassesToTry. Not found: an interface of a composite device bound to WinUSB
+  // with no GUID (the hub registers no interface for it), and devices bound to other drivers
+  // (libusbK, libusb0, vendor drivers), which winusb.dll cannot drive.
   virtual int ListInterfaces(std::vector<UsbInterfaceInfo>* out) = 0;
   // Opens the device behind an interface path from ListInterfaces (letter case ignored).
+  // kUsbErrBusy when the device is open already, here or in another program: WinUSB refuses
+  // a second open, so the core never holds two handles on one device.
   virtual int Open(const std::string& path, std::unique_ptr<UsbDevice>* out) = 0;
 };
 

@@ -31,6 +31,8 @@ const char* UsbResultText(int result) {
       return "bad argument";
     case kUsbErrUnsupported:
       return "unsupported";
+    case kUsbErrBusy:
+      return "busy";
     default:
       return "i/o error";
   }

@@ -8,6 +8,7 @@
 
 #include "log/log.h"
 #include "platform/paths.h"
+#include "platform/thread_start.h"
 #include "upgrade/md5.h"
 #include "upgrade/package_cache.h"
 #include "upgrade/package_url.h"
@@ -143,7 +144,12 @@ void UpgradeDownloader::startDownload(const std::string& url) {
   }
   running_ = 1;
   Job job{url_, expectedMd5_, enterDfu_};
-  thread_ = std::thread([this, job] { downloadProcedure(job); });
+  if (!platform::StartThread(&thread_, [this, job] { downloadProcedure(job); })) {
+    // Reported like any other failed download; the reader's next request tries again.
+    running_ = 0;
+    WriteLog("startDownload: cannot start the download thread");
+    setState(Failed);
+  }
 }
 
 bool UpgradeDownloader::reuseExistingFile(const Job& job, const char* tempPath) {

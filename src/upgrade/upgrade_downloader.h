@@ -40,6 +40,7 @@ class UpgradeDownloader {
   void setDownloadCallback(void* context, DownloadFinishedCallback callback);
   // Starts a download only while Idle and url is not empty; returns at once. md5Hex: 32
   // hexadecimal digits in either case. enterDfu 1 asks for the cache copy and the callback.
+  // A download thread the system refuses to start ends the download in state Failed.
   void procDownload(const std::string& label, const std::string& md5Hex, const std::string& url,
                     int enterDfu);
   // Copies state and byte count; a final state (0, 2, 3) read here returns the downloader to Idle.

@@ -187,3 +187,61 @@ TEST(DfuDiscovery, BrokenLayoutLogsTheMappingFailure) {
   EXPECT_TRUE(log.Has("Unable to find or decode device mapping... Bad Firmware"));
   EXPECT_EQ(0, bus.openDevices());
 }
+
+TEST(DfuDiscovery, UnreadableDescriptorsAreLoggedAsBadFirmwareAndCloseTheDevice) {
+  const struct {
+    bool deviceDescriptorFails;
+    bool noFunctionalDescriptor;
+    const char* line;
+  } cases[] = {{true, false, "Unable to get descriptors... Bad Firmware"},
+               {false, true, "Unable to get DFU descriptor... Bad Firmware"}};
+  for (const auto& c : cases) {
+    SimUsbBus bus;
+    SimDfuOptions o;
+    o.deviceDescriptorFails = c.deviceDescriptorFails;
+    o.noFunctionalDescriptor = c.noFunctionalDescriptor;
+    bus.Add(o);
+    dfutest::LogCapture log;
+    DFUpgradeDialog dialog;
+    ASSERT_TRUE(dialog.FindDfuDevices());
+    EXPECT_FALSE(dialog.SelectDevice()) << c.line;
+    EXPECT_TRUE(log.Has(c.line)) << log.Text();
+    EXPECT_EQ(nullptr, dialog.m_Mapping);
+    EXPECT_EQ("", dialog.m_DeviceVid);
+    EXPECT_EQ(0, bus.openDevices());
+  }
+}
+
+// The bus refuses a second open of a device as WinUSB does: the selection must map the device
+// through the handle it already holds.
+TEST(DfuDiscovery, SelectionOpensTheDeviceOnlyOnce) {
+  SimUsbBus bus;
+  bus.Add();
+  dfutest::LogCapture log;
+  DFUpgradeDialog dialog;
+  ASSERT_TRUE(dialog.FindDfuDevices());
+  EXPECT_TRUE(dialog.SelectDevice());
+  EXPECT_EQ(0, bus.refusedOpens());
+  EXPECT_FALSE(log.Has("Unable to find or decode device mapping... Bad Firmware"));
+  EXPECT_EQ(2u, dialog.m_TargetCount);
+  EXPECT_EQ(0, bus.openDevices());
+}
+
+TEST(DfuDiscovery, DescriptionsAreCutTo253BytesOnACharacterBoundary) {
+  SimUsbBus bus;
+  SimDfuOptions ascii, chinese, exact;
+  ascii.product = std::string(300, 'A');
+  chinese.product.clear();
+  for (int i = 0; i < 100; ++i) chinese.product += "\xE8\xAF\xBB";  // 读, 3 bytes each
+  exact.product = std::string(253, 'B');
+  bus.Add(ascii);
+  bus.Add(chinese);
+  bus.Add(exact);
+  DFUpgradeDialog dialog;
+  ASSERT_TRUE(dialog.FindDfuDevices());
+  ASSERT_EQ(3u, dialog.m_DeviceNames.size());
+  EXPECT_EQ(std::string(253, 'A'), dialog.m_DeviceNames[0]);
+  // 84 whole characters (252 bytes); a 253rd byte would split the 85th.
+  EXPECT_EQ(chinese.product.substr(0, 252), dialog.m_DeviceNames[1]);
+  EXPECT_EQ(exact.product, dialog.m_DeviceNames[2]);
+}

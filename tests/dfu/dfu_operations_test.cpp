@@ -6,6 +6,7 @@
 #include "operation_runner.h"
 #include "support/dfu_packages.h"
 #include "support/sim_dfu_device.h"
+#include "support/thread_refusal.h"
 
 using dfutest::Prepared;
 using dfutest::Run;
@@ -39,6 +40,14 @@ struct Flashing {
     e.dwDataLength = static_cast<uint32_t>(data.size());
     e.Data = data.data();
     STDFUFILES_AppendImageElement(image, &e);
+  }
+  // A context for launching `operation` on this device by hand.
+  OperationContext Context(uint32_t operation, DfuImageHandle prepared) const {
+    OperationContext ctx;
+    ctx.operation = operation;
+    ctx.image = prepared;
+    std::strncpy(ctx.devicePath, path.c_str(), sizeof ctx.devicePath - 1);
+    return ctx;
   }
   OperationContext Step(uint32_t operation, DfuImageHandle* out = nullptr) {
     DfuImageHandle prepared = Prepared(image, mapping[0], operation);
@@ -196,6 +205,47 @@ TEST(DfuOperations, EveryFaultEndsWithAnErrorCode) {
   }
 }
 
+// The leave request is a zero-length download in the data space (block 2), after the address
+// pointer was set to the target's start: both the boot loader, which ignores the block of a
+// zero-length download, and a firmware that decodes block 0 as a command then manifest.
+TEST(DfuOperations, LeaveIsAZeroLengthDownloadAsBlockTwo) {
+  for (bool decodesBlockFirst : {false, true}) {
+    SimDfuOptions o;
+    o.decodesBlockFirst = decodesBlockFirst;
+    Flashing f(o);
+    OperationContext leave = f.Step(kOperationLeave);
+    EXPECT_EQ(STDFU_NOERROR, leave.errorCode) << decodesBlockFirst;
+    EXPECT_EQ(2, f.device->leaveBlock()) << decodesBlockFirst;
+    EXPECT_TRUE(f.device->left()) << decodesBlockFirst;
+    EXPECT_EQ(0, f.bus.openDevices());
+  }
+}
+
+// A worker thread the system refuses is a failed launch, not an exception out of the library;
+// nothing reached the device and the handle names no operation.
+TEST(DfuOperations, LaunchWithoutAWorkerThreadFailsCleanly) {
+  Flashing f;
+  ASSERT_NE(nullptr, f.mapping);
+  f.AddElement(0x08000000, Pattern(64, 18));
+  DfuImageHandle prepared = Prepared(f.image, f.mapping[0], kOperationErase);
+  OperationContext ctx = f.Context(kOperationErase, prepared);
+  const uint64_t transfers = f.device->controlTransfers();
+  DfuOperationHandle handle = 1234;
+  {
+    testsupport::ThreadRefusal refusal;
+    ASSERT_TRUE(refusal.active());
+    EXPECT_EQ(STDFUPRT_NOTHREAD, STDFUPRT_LaunchOperation(&ctx, &handle));
+  }
+  EXPECT_EQ(0u, handle);
+  EXPECT_EQ(transfers, f.device->controlTransfers());
+  OperationContext status;
+  EXPECT_EQ(STDFUPRT_BADHANDLE, STDFUPRT_GetOperationStatus(handle, &status));
+  EXPECT_EQ(0, f.bus.openDevices());
+  // Once threads can be had again the same operation runs.
+  EXPECT_EQ(STDFU_NOERROR, dfutest::Run(f.path, kOperationErase, prepared).errorCode);
+  STDFUFILES_DestroyImage(&prepared);
+}
+
 TEST(DfuOperations, StopEndsALongEraseAndStatusOfUnknownHandleFails) {
   SimDfuOptions o;
   o.longEraseExtraPolls = 1000000;
@@ -203,10 +253,7 @@ TEST(DfuOperations, StopEndsALongEraseAndStatusOfUnknownHandleFails) {
   Flashing f(o);
   f.AddElement(0x08000000, Pattern(10, 18));
   DfuImageHandle prepared = Prepared(f.image, f.mapping[0], kOperationErase);
-  OperationContext ctx;
-  ctx.operation = kOperationErase;
-  ctx.image = prepared;
-  std::strncpy(ctx.devicePath, f.path.c_str(), sizeof ctx.devicePath - 1);
+  OperationContext ctx = f.Context(kOperationErase, prepared);
   DfuOperationHandle handle = 0;
   ASSERT_EQ(STDFU_NOERROR, STDFUPRT_LaunchOperation(&ctx, &handle));
   platform::SleepMs(100);

@@ -2,10 +2,18 @@
 // case so the portable matching rule holds, and the node behind a path opens.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
 
 #include "dfu/reader_usb_port.h"
 #include "platform/reader_usb.h"
@@ -42,4 +50,95 @@ TEST(HidrawBackend, ListsNodesWithTheirIdsAndOpensThem) {
   EXPECT_FALSE(platform::SystemReaderUsbHost().FirstVendorPath(&vendor));  // no vendor route
   unsetenv("OVRA7_SYSFS_ROOT");
   unsetenv("OVRA7_DEV_DIR");
+}
+
+namespace {
+
+// A reader's hidraw node played by a pty: the ioctls fail on it (ENOTTY) as on kernels without
+// HIDIOCSOUTPUT/HIDIOCGINPUT, so the backend writes the output report and reads input reports
+// from the queue, which the test fills through the pty's master side.
+class PtyHidNode {
+ public:
+  PtyHidNode() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    termios raw;
+    if (slave_ < 0 || tcgetattr(slave_, &raw) != 0) return;
+    cfmakeraw(&raw);
+    ok_ = tcsetattr(slave_, TCSANOW, &raw) == 0;
+    fs::create_directories(root_.path() / "dev");
+    fs::create_directories(root_.path() / "sys/class/hidraw/hidraw5/device");
+    std::ofstream(root_.path() / "sys/class/hidraw/hidraw5/device/uevent")
+        << "HID_ID=0003:00000425:00008159\n";
+    fs::create_symlink(ptsname(master_), root_.path() / "dev/hidraw5");
+    setenv("OVRA7_SYSFS_ROOT", (root_.path() / "sys").c_str(), 1);
+    setenv("OVRA7_DEV_DIR", (root_.path() / "dev").c_str(), 1);
+  }
+  ~PtyHidNode() {
+    unsetenv("OVRA7_SYSFS_ROOT");
+    unsetenv("OVRA7_DEV_DIR");
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+  }
+  bool ok() const { return ok_; }
+  // One input report as hidraw gives it: 64 bytes, no report id (the reader's reports are
+  // unnumbered).
+  bool QueueInputReport(const std::vector<uint8_t>& frame) {
+    std::vector<uint8_t> report(64, 0);
+    std::copy(frame.begin(), frame.end(), report.begin());
+    return write(master_, report.data(), report.size()) == 64;
+  }
+  // Waits (bounded generously) for the 65-byte output report the host wrote.
+  std::vector<uint8_t> TakeOutputReport() {
+    std::vector<uint8_t> got;
+    while (got.size() < 65) {
+      pollfd p = {master_, POLLIN, 0};
+      if (poll(&p, 1, 10000) <= 0) break;
+      uint8_t buffer[128];
+      ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+
+ private:
+  testsupport::TempFolder root_;
+  int master_ = -1;
+  int slave_ = -1;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+// Reports left in the hidraw queue before the command (a reply to an earlier one, or a report
+// the reader sent on its own) must not be taken for the reply to this one.
+TEST(HidrawBackend, StaleInputReportsAreDroppedBeforeTheExchange) {
+  const std::vector<uint8_t> positive = {0x55, 0xAA, 0x04, 0x31, 0xFF, 0xFF, 0xCA};
+  const std::vector<uint8_t> negative = {0x55, 0xAA, 0x04, 0x31, 0x00, 0x00, 0xCA};
+  {
+    // A stale acknowledgement and a reader that never answers: the command failed.
+    PtyHidNode node;
+    ASSERT_TRUE(node.ok());
+    ASSERT_TRUE(node.QueueInputReport(positive));
+    ReaderUsbPort port;
+    EXPECT_EQ(0, port.SendEnterDfu());
+    std::vector<uint8_t> sent = node.TakeOutputReport();
+    ASSERT_EQ(65u, sent.size());
+    EXPECT_EQ(0x00, sent[0]);  // report id
+    EXPECT_TRUE(std::equal(std::begin(kEnterDfuFrame), std::end(kEnterDfuFrame), sent.begin() + 1));
+  }
+  {
+    // A stale refusal, then the reader acknowledges this command: it succeeded.
+    PtyHidNode node;
+    ASSERT_TRUE(node.ok());
+    ASSERT_TRUE(node.QueueInputReport(negative));
+    std::thread reader([&] {
+      if (node.TakeOutputReport().size() == 65) node.QueueInputReport(positive);
+    });
+    ReaderUsbPort port;
+    EXPECT_EQ(1, port.SendEnterDfu());
+    reader.join();
+  }
 }

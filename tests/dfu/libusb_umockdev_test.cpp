@@ -13,7 +13,7 @@ TEST(LibusbUnderUmockdev, EnumeratesMapsAndRunsADownloadExchange) {
   std::vector<DfuInterfaceEntry> list;
   ASSERT_TRUE(DfuListInterfaces(kDfuInterfaceClassA, &list));
   ASSERT_EQ(1u, list.size());
-  EXPECT_EQ("usb#vid_0483&pid_df11#b001d004#if00#{3fe809ab-fb91-4cb5-a643-69670d52366e}",
+  EXPECT_EQ("usb#vid_0483&pid_df11#b001d004#if01#{3fe809ab-fb91-4cb5-a643-69670d52366e}",
             list[0].path);
   std::vector<DfuInterfaceEntry> runtime;
   ASSERT_TRUE(DfuListInterfaces(kDfuInterfaceClassB, &runtime));
@@ -41,7 +41,8 @@ TEST(LibusbUnderUmockdev, EnumeratesMapsAndRunsADownloadExchange) {
   uint8_t functional[9];
   uint32_t number = 9, alternates = 0;
   ASSERT_EQ(STDFU_NOERROR, STDFU_GetDFUDescriptor(device, &number, &alternates, functional));
-  EXPECT_EQ(0u, number);
+  // The DFU interface comes after one whose endpoint descriptor is 9 bytes long.
+  EXPECT_EQ(1u, number);
   EXPECT_EQ(2u, alternates);
   EXPECT_EQ(2048, functional[5] | (functional[6] << 8));
   EXPECT_EQ(0x011A, functional[7] | (functional[8] << 8));

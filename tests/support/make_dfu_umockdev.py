@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes a umockdev description of an STM32-like DFU device (0483:df11 on bus 1, address 4)
 and a usbmon capture (pcap, LINKTYPE_USB_LINUX_MMAPPED) scripting its side of one exchange:
-the layout string of alternate 0, a status request, a set-address command and one 16-byte data
-block, each command followed by a busy and an idle status. Usage: make_dfu_umockdev.py OUTDIR"""
+the configuration descriptor, the layout strings, the configuration again, a status request, a
+set-address command and one 16-byte data block, each command followed by a busy and an idle
+status. Usage: make_dfu_umockdev.py OUTDIR"""
 import os
 import struct
 import sys
@@ -12,15 +13,26 @@ LAYOUT = "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg"
 OPTIONS = "@Option Bytes  /0x1FFFF800/01*016 e"
 
 
-def descriptors():
-    device = bytes([18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x83, 0x04, 0x11, 0xDF, 0x00, 0x22, 1, 2, 3, 1])
-    body = b""
+DEVICE = bytes([18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x83, 0x04, 0x11, 0xDF, 0x00, 0x22, 1, 2, 3, 1])
+
+
+def config_descriptor():
+    """Interface 0 is a vendor interface whose endpoint descriptor is 9 bytes long (with
+    bRefresh and bSynchAddress, as audio endpoints have), followed by a class-specific
+    descriptor; the DFU interface (1) comes after it, so it is found only when every descriptor
+    is taken at its own length."""
+    body = bytes([9, 4, 0, 0, 1, 0xFF, 0x00, 0x00, 0])
+    body += bytes([9, 5, 0x81, 0x01, 0x40, 0x00, 0x01, 0x00, 0x00])
+    body += bytes([5, 0x25, 0x01, 0x00, 0x00])
     for alt in (0, 1):
-        body += bytes([9, 4, 0, alt, 0, 0xFE, 0x01, 0x02, 4 + alt])
+        body += bytes([9, 4, 1, alt, 0, 0xFE, 0x01, 0x02, 4 + alt])
     body += bytes([9, 0x21, 0x0B, 0xFF, 0x00, 0x00, 0x08, 0x1A, 0x01])  # 2048-byte transfers
     total = 9 + len(body)
-    config = bytes([9, 2, total & 0xFF, total >> 8, 1, 1, 0, 0x80, 50]) + body
-    return device + config
+    return bytes([9, 2, total & 0xFF, total >> 8, 2, 1, 0, 0x80, 50]) + body
+
+
+def descriptors():
+    return DEVICE + config_descriptor()
 
 
 def umockdev_text():
@@ -47,7 +59,7 @@ def umockdev_text():
         "A: speed=12",
         "A: bConfigurationValue=1",
         "A: bNumConfigurations=1",
-        "A: bNumInterfaces= 1",
+        "A: bNumInterfaces= 2",
         "A: bDeviceClass=00",
         "A: bMaxPacketSize0=64",
         "H: descriptors=" + descriptors().hex().upper(),
@@ -100,18 +112,27 @@ def string_descriptor(text):
     return bytes([2 + len(raw), 3]) + raw
 
 
+def read_config(c):
+    """GET_DESCRIPTOR of the configuration: its head for wTotalLength, then the whole set."""
+    config = config_descriptor()
+    c.control(0x80, 6, 0x0200, 0, 9, config[:9])
+    c.control(0x80, 6, 0x0200, 0, len(config), config)
+
+
 def exchange():
     c = Capture()
+    read_config(c)                                                # the mapping's open
     c.control(0x80, 6, 0x0304, 0x0409, 255, string_descriptor(LAYOUT))
     c.control(0x80, 6, 0x0305, 0x0409, 255, string_descriptor(OPTIONS))
-    c.control(0xA1, 3, 0, 0, 6, status(2))                        # GETSTATUS: idle
-    c.control(0x21, 1, 0, 0, 5)                                   # DNLOAD 21 00 00 00 08
-    c.control(0xA1, 3, 0, 0, 6, status(4, poll_ms=5))             # busy, 5 ms
-    c.control(0xA1, 3, 0, 0, 6, status(5))                        # download-idle
-    c.control(0x21, 1, 2, 0, 16)                                  # DNLOAD block 2, 16 bytes
-    c.control(0xA1, 3, 0, 0, 6, status(4, poll_ms=5))
-    c.control(0xA1, 3, 0, 0, 6, status(5))
-    c.control(0xA1, 3, 0, 0, 6, b"", status=-32)                  # then the device stalls
+    read_config(c)                                                # the exchange's open
+    c.control(0xA1, 3, 0, 1, 6, status(2))                        # GETSTATUS: idle
+    c.control(0x21, 1, 0, 1, 5)                                   # DNLOAD 21 00 00 00 08
+    c.control(0xA1, 3, 0, 1, 6, status(4, poll_ms=5))             # busy, 5 ms
+    c.control(0xA1, 3, 0, 1, 6, status(5))                        # download-idle
+    c.control(0x21, 1, 2, 1, 16)                                  # DNLOAD block 2, 16 bytes
+    c.control(0xA1, 3, 0, 1, 6, status(4, poll_ms=5))
+    c.control(0xA1, 3, 0, 1, 6, status(5))
+    c.control(0xA1, 3, 0, 1, 6, b"", status=-32)                  # then the device stalls
     return c
 
 

@@ -95,6 +95,10 @@ bool SimDfuDevice::left() const {
   std::lock_guard<std::mutex> hold(lock_);
   return left_;
 }
+int SimDfuDevice::leaveBlock() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return leaveBlock_;
+}
 uint8_t SimDfuDevice::state() const {
   std::lock_guard<std::mutex> hold(lock_);
   return state_;
@@ -230,6 +234,9 @@ int SimDfuDevice::Dnload(uint16_t block, const uint8_t* data, uint16_t length) {
   if (state_ != kIdle && state_ != kDnloadIdle) return Stall(kErrStalledPkt);
   if (length > options_.transferSize) return Stall(kErrStalledPkt);
   if (length == 0) {
+    leaveBlock_ = block;
+    // Such a firmware reads block 0 as a command before it looks at the length.
+    if (block == 0 && options_.decodesBlockFirst) return Stall(kErrStalledPkt);
     state_ = kManifestSync;
     if (options_.resetsOnLeave) {
       left_ = true;
@@ -341,7 +348,7 @@ std::vector<uint8_t> SimDfuDevice::ConfigDescriptor() const {
                                  static_cast<uint8_t>(options_.transferSize >> 8),
                                  static_cast<uint8_t>(options_.dfuVersion),
                                  static_cast<uint8_t>(options_.dfuVersion >> 8)};
-  d.insert(d.end(), functional, functional + 9);
+  if (!options_.noFunctionalDescriptor) d.insert(d.end(), functional, functional + 9);
   d[2] = static_cast<uint8_t>(d.size());
   d[3] = static_cast<uint8_t>(d.size() >> 8);
   return d;
@@ -390,13 +397,19 @@ namespace {
 
 class SimUsbDevice : public platform::UsbDevice {
  public:
-  SimUsbDevice(std::shared_ptr<SimDfuDevice> device, std::shared_ptr<std::atomic<int>> open)
-      : device_(std::move(device)), open_(std::move(open)) {
+  SimUsbDevice(std::shared_ptr<SimDfuDevice> device, std::shared_ptr<std::atomic<int>> open,
+               std::shared_ptr<std::atomic<int>> deviceOpen)
+      : device_(std::move(device)), open_(std::move(open)), deviceOpen_(std::move(deviceOpen)) {
     ++*open_;
+    ++*deviceOpen_;
   }
-  ~SimUsbDevice() override { --*open_; }
+  ~SimUsbDevice() override {
+    --*open_;
+    --*deviceOpen_;
+  }
 
   int GetDeviceDescriptor(uint8_t out[18]) override {
+    if (device_->options().deviceDescriptorFails) return platform::kUsbErrIo;
     device_->DeviceDescriptor(out);
     return platform::kUsbOk;
   }
@@ -419,6 +432,7 @@ class SimUsbDevice : public platform::UsbDevice {
  private:
   std::shared_ptr<SimDfuDevice> device_;
   std::shared_ptr<std::atomic<int>> open_;
+  std::shared_ptr<std::atomic<int>> deviceOpen_;
 };
 
 }  // namespace
@@ -426,6 +440,7 @@ class SimUsbDevice : public platform::UsbDevice {
 std::shared_ptr<SimDfuDevice> SimUsbBus::Add(const SimDfuOptions& options) {
   std::lock_guard<std::mutex> hold(lock_);
   devices_.push_back(std::make_shared<SimDfuDevice>(options));
+  deviceOpens_.push_back(std::make_shared<std::atomic<int>>(0));
   return devices_.back();
 }
 
@@ -455,10 +470,19 @@ int SimUsbBus::Open(const std::string& path, std::unique_ptr<platform::UsbDevice
   if (std::sscanf(p.c_str(), "sim#dev%u#if00", &index) != 1 || index >= devices_.size() ||
       devices_[index]->gone())
     return platform::kUsbErrNotFound;
-  out->reset(new SimUsbDevice(devices_[index], open_));
+  if (*deviceOpens_[index] > 0) {
+    ++refused_;
+    return platform::kUsbErrBusy;
+  }
+  out->reset(new SimUsbDevice(devices_[index], open_, deviceOpens_[index]));
   return platform::kUsbOk;
 }
 
 int SimUsbBus::openDevices() const { return open_->load(); }
+
+int SimUsbBus::refusedOpens() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return refused_;
+}
 
 }  // namespace testsupport

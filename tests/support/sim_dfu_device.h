@@ -39,6 +39,9 @@ struct SimDfuOptions {
   bool resetsOnLeave = false;             // gone right after the zero-length download
   int64_t unplugAfterBytes = -1;          // gone once this many data bytes were written
   bool stallsEverything = false;          // every class request stalls (broken firmware)
+  bool decodesBlockFirst = false;         // a zero-length block 0 is an empty command (stalls)
+  bool deviceDescriptorFails = false;     // the device descriptor cannot be read
+  bool noFunctionalDescriptor = false;    // the DFU interface lacks its functional descriptor
 };
 
 class SimDfuDevice {
@@ -51,6 +54,7 @@ class SimDfuDevice {
   void Fill(uint32_t address, const std::vector<uint8_t>& bytes);
   bool gone() const;
   bool left() const;  // manifested after a leave request
+  int leaveBlock() const;  // block number of the last zero-length download, -1 before one
   uint8_t state() const;
   uint64_t controlTransfers() const;
   uint64_t sectorErases() const;
@@ -100,13 +104,15 @@ class SimDfuDevice {
   int64_t bytesWritten_ = 0;
   bool gone_ = false;
   bool left_ = false;
+  int leaveBlock_ = -1;
   uint64_t transfers_ = 0;
   uint64_t erases_ = 0;
   uint64_t earlyPolls_ = 0;
   uint64_t requiredWaitMs_ = 0;
 };
 
-// A bus of simulated devices, installed as the USB host for the core.
+// A bus of simulated devices, installed as the USB host for the core. Like WinUSB, it refuses
+// to open a device that is already open (kUsbErrBusy).
 class SimUsbBus : public platform::UsbHost {
  public:
   SimUsbBus() { platform::SetUsbHostForTesting(this); }
@@ -119,11 +125,15 @@ class SimUsbBus : public platform::UsbHost {
   int Open(const std::string& path, std::unique_ptr<platform::UsbDevice>* out) override;
   // Devices left open (a leak shows here).
   int openDevices() const;
+  // Opens refused because the device was open already.
+  int refusedOpens() const;
 
  private:
   mutable std::mutex lock_;
   std::vector<std::shared_ptr<SimDfuDevice>> devices_;
+  std::vector<std::shared_ptr<std::atomic<int>>> deviceOpens_;  // per device, as devices_
   std::shared_ptr<std::atomic<int>> open_ = std::make_shared<std::atomic<int>>(0);
+  int refused_ = 0;
 };
 
 }  // namespace testsupport

@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "support/http_server.h"
 #include "support/temp_folder.h"
+#include "support/thread_refusal.h"
 #include "upgrade/md5.h"
 #include "upgrade/package_cache.h"
 #include "upgrade/upgrade_downloader.h"
@@ -206,6 +207,33 @@ TEST_F(DownloaderTest, RefusesRequestsUntilTheFinalStateWasCollected) {
   // After collection the same request goes through.
   downloader_.procDownload("d", Md5Lower(package), server_.url("files", "slow.bin"), 0);
   EXPECT_EQ(WaitFinal().first, UpgradeDownloader::Done);
+}
+
+// A download thread the system refuses ends the download in state 2 instead of an exception
+// out of the relay thread; the reader's next request after collecting it downloads normally.
+TEST_F(DownloaderTest, RefusedDownloadThreadEndsInFailedAndTheNextRequestRuns) {
+  auto package = testsupport::PatternBytes(5000, 9);
+  ASSERT_TRUE(server_.put("refused.bin", package));
+  const std::string url = server_.url("files", "refused.bin");
+  {
+    testsupport::ThreadRefusal refusal;
+    ASSERT_TRUE(refusal.active());
+    downloader_.procDownload("r", Md5Lower(package), url, 0);
+  }
+  int state = -1;
+  uint32_t bytes = 7;
+  downloader_.getStatus(&state, &bytes);
+  EXPECT_EQ(state, UpgradeDownloader::Failed);
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_NE(LogText().find("startDownload: cannot start the download thread"), std::string::npos)
+      << LogText();
+  downloader_.getStatus(&state, &bytes);
+  EXPECT_EQ(state, UpgradeDownloader::Idle);
+
+  downloader_.procDownload("r", Md5Lower(package), url, 0);
+  auto [final, count] = WaitFinal();
+  EXPECT_EQ(final, UpgradeDownloader::Done);
+  EXPECT_EQ(count, package.size());
 }
 
 TEST_F(DownloaderTest, ReusesAVerifiedFileWithoutNetworkAndReplacesAWrongOne) {

@@ -123,7 +123,12 @@ uint32_t DfuSession::Abort() {
 
 uint32_t DfuSession::Leave() {
   ++transfers_;
-  uint32_t r = STDFU_Dnload(d_, nullptr, 0, 0);
+  // The leave request is a download with no data stage. The STM32 boot loader tests wLength
+  // before wBlockNum, so it takes any block; but block 0 is its command space, where a DfuSe
+  // firmware that decodes the block first refuses an empty command (errSTALLEDPKT). Block 2
+  // opens the data space: there a zero-length download is DFU's end of transfer, and its
+  // address, pointer + (2 - 2) * wLength, is the address pointer the boot loader jumps to.
+  uint32_t r = STDFU_Dnload(d_, nullptr, 0, kDfuLeaveBlock);
   if (r == STDFU_DEVICELOST) return STDFU_NOERROR;
   if (r != STDFU_NOERROR) return STDFUPRT_REQUESTFAILED;
   for (int round = 0; round < kIdleRounds; ++round) {

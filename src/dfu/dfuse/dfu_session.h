@@ -17,6 +17,8 @@ constexpr uint32_t kMaxBusyWaitMs = 60000;
 constexpr int kStatusRetries = 5;
 // Clear or abort rounds before a device that will not become idle is given up.
 constexpr int kIdleRounds = 10;
+// Block number of the zero-length download that leaves DFU mode (see DfuSession::Leave).
+constexpr uint16_t kDfuLeaveBlock = 2;
 
 class DfuSession {
  public:

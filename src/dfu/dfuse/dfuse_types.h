@@ -42,6 +42,7 @@ constexpr uint32_t STDFUPRT_SHORTUPLOAD = 0x1234500B;      // the device sent le
 constexpr uint32_t STDFUPRT_NOTIDLE = 0x1234500C;          // the device would not become idle
 constexpr uint32_t STDFUPRT_UNSUPPORTED = 0x1234500D;      // the firmware lacks the feature
 constexpr uint32_t STDFUPRT_BADHANDLE = 0x1234500E;        // unknown operation handle
+constexpr uint32_t STDFUPRT_NOTHREAD = 0x1234500F;         // the system refused a worker thread
 
 // A 128-bit interface class identifier.
 struct Guid {

@@ -11,8 +11,8 @@
 
 struct DfuDevice {
   std::unique_ptr<platform::UsbDevice> usb;
-  uint8_t deviceDescriptor[18] = {};
-  DfuConfigInfo config;
+  DfuConfigInfo config;  // valid once configRead
+  bool configRead = false;
 };
 
 namespace {
@@ -43,18 +43,40 @@ uint32_t MapUsb(int rc) {
   }
 }
 
+// The configuration descriptor set, read on first need: the class requests go to the DFU
+// interface's number, and the functional descriptor lives there.
+uint32_t LoadConfig(DfuDeviceHandle d) {
+  if (d->configRead) return STDFU_NOERROR;
+  std::vector<uint8_t> bytes;
+  int rc = d->usb->GetConfigDescriptor(&bytes);
+  if (rc == platform::kUsbErrNoDevice) return STDFU_DEVICELOST;
+  if (rc != platform::kUsbOk || !ParseDfuConfig(bytes.data(), bytes.size(), &d->config))
+    return STDFU_DESCRIPTORNOTFOUND;
+  d->configRead = true;
+  return STDFU_NOERROR;
+}
+
 uint32_t Out(DfuDeviceHandle d, uint8_t request, uint16_t value, const uint8_t* data,
              uint16_t length) {
   if (!d) return STDFU_BADPARAMETER;
+  uint32_t config = LoadConfig(d);
+  if (config != STDFU_NOERROR) return config;
   int rc = d->usb->ControlTransfer(kClassOut, request, value, d->config.interfaceNumber,
                                    const_cast<uint8_t*>(data), length, kDfuRequestTimeoutMs);
   if (rc >= 0 && rc != length) return STDFU_REQUESTERROR;
   return MapUsb(rc);
 }
 
-int In(DfuDeviceHandle d, uint8_t request, uint16_t value, uint8_t* data, uint16_t length) {
-  return d->usb->ControlTransfer(kClassIn, request, value, d->config.interfaceNumber, data, length,
-                                 kDfuRequestTimeoutMs);
+// *moved gets the byte count of a transfer that succeeded.
+uint32_t In(DfuDeviceHandle d, uint8_t request, uint16_t value, uint8_t* data, uint16_t length,
+            int* moved) {
+  *moved = 0;
+  uint32_t config = LoadConfig(d);
+  if (config != STDFU_NOERROR) return config;
+  int rc = d->usb->ControlTransfer(kClassIn, request, value, d->config.interfaceNumber, data, length,
+                                   kDfuRequestTimeoutMs);
+  if (rc >= 0) *moved = rc;
+  return MapUsb(rc);
 }
 
 // Our own suffix "#{GUID}" is not part of the backend's path.
@@ -100,11 +122,6 @@ uint32_t STDFU_Open(const char* path, DfuDeviceHandle* device) {
   std::unique_ptr<DfuDevice> d(new DfuDevice);
   if (platform::CurrentUsbHost().Open(BackendPath(path), &d->usb) != platform::kUsbOk || !d->usb)
     return STDFU_OPENDRIVERERROR;
-  std::vector<uint8_t> config;
-  if (d->usb->GetDeviceDescriptor(d->deviceDescriptor) != platform::kUsbOk ||
-      d->usb->GetConfigDescriptor(&config) != platform::kUsbOk ||
-      !ParseDfuConfig(config.data(), config.size(), &d->config))
-    return STDFU_DESCRIPTORNOTFOUND;
   *device = d.release();
   return STDFU_NOERROR;
 }
@@ -118,13 +135,16 @@ uint32_t STDFU_Close(DfuDeviceHandle* device) {
 
 uint32_t STDFU_GetDeviceDescriptor(DfuDeviceHandle device, uint8_t descriptor[18]) {
   if (!device || !descriptor) return STDFU_BADPARAMETER;
-  std::memcpy(descriptor, device->deviceDescriptor, 18);
-  return STDFU_NOERROR;
+  int rc = device->usb->GetDeviceDescriptor(descriptor);
+  if (rc == platform::kUsbErrNoDevice) return STDFU_DEVICELOST;
+  return rc == platform::kUsbOk ? STDFU_NOERROR : STDFU_DESCRIPTORNOTFOUND;
 }
 
 uint32_t STDFU_GetDFUDescriptor(DfuDeviceHandle device, uint32_t* interfaceNumber,
                                 uint32_t* alternateCount, uint8_t descriptor[9]) {
   if (!device || !descriptor) return STDFU_BADPARAMETER;
+  uint32_t config = LoadConfig(device);
+  if (config != STDFU_NOERROR) return config;
   if (!device->config.hasFunctional) return STDFU_DESCRIPTORNOTFOUND;
   if (interfaceNumber) *interfaceNumber = device->config.interfaceNumber;
   if (alternateCount) *alternateCount = static_cast<uint32_t>(device->config.alternates.size());
@@ -134,8 +154,10 @@ uint32_t STDFU_GetDFUDescriptor(DfuDeviceHandle device, uint32_t* interfaceNumbe
 
 uint32_t STDFU_GetAlternate(DfuDeviceHandle device, uint32_t index, uint8_t* alternate,
                             uint8_t* nameIndex) {
-  if (!device || !alternate || !nameIndex || index >= device->config.alternates.size())
-    return STDFU_BADPARAMETER;
+  if (!device || !alternate || !nameIndex) return STDFU_BADPARAMETER;
+  uint32_t config = LoadConfig(device);
+  if (config != STDFU_NOERROR) return config;
+  if (index >= device->config.alternates.size()) return STDFU_BADPARAMETER;
   *alternate = device->config.alternates[index].alternate;
   *nameIndex = device->config.alternates[index].nameIndex;
   return STDFU_NOERROR;
@@ -151,6 +173,8 @@ uint32_t STDFU_SelectCurrentConfiguration(DfuDeviceHandle device, uint32_t confi
                                           uint32_t interfaceIndex, uint32_t alternate) {
   if (!device || configuration != 0 || interfaceIndex != 0 || alternate > 255)
     return STDFU_BADPARAMETER;
+  uint32_t config = LoadConfig(device);
+  if (config != STDFU_NOERROR) return config;
   uint8_t number = device->config.interfaceNumber;
   if (device->usb->ClaimInterface(number) != platform::kUsbOk) return STDFU_CONFIGURATIONERROR;
   int rc = device->usb->SetAltSetting(number, static_cast<uint8_t>(alternate));
@@ -161,9 +185,10 @@ uint32_t STDFU_SelectCurrentConfiguration(DfuDeviceHandle device, uint32_t confi
 uint32_t STDFU_Getstatus(DfuDeviceHandle device, DfuStatus* status) {
   if (!device || !status) return STDFU_BADPARAMETER;
   uint8_t raw[6] = {};
-  int rc = In(device, kGetStatus, 0, raw, 6);
-  if (rc >= 0 && rc != 6) return STDFU_REQUESTERROR;
-  if (rc < 0) return MapUsb(rc);
+  int moved = 0;
+  uint32_t r = In(device, kGetStatus, 0, raw, 6, &moved);
+  if (r != STDFU_NOERROR) return r;
+  if (moved != 6) return STDFU_REQUESTERROR;
   std::memcpy(status, raw, 6);
   return STDFU_NOERROR;
 }
@@ -172,9 +197,10 @@ uint32_t STDFU_Clrstatus(DfuDeviceHandle device) { return Out(device, kClrStatus
 
 uint32_t STDFU_Getstate(DfuDeviceHandle device, uint8_t* state) {
   if (!device || !state) return STDFU_BADPARAMETER;
-  int rc = In(device, kGetState, 0, state, 1);
-  if (rc >= 0 && rc != 1) return STDFU_REQUESTERROR;
-  return MapUsb(rc);
+  int moved = 0;
+  uint32_t r = In(device, kGetState, 0, state, 1, &moved);
+  if (r != STDFU_NOERROR) return r;
+  return moved == 1 ? STDFU_NOERROR : STDFU_REQUESTERROR;
 }
 
 uint32_t STDFU_Abort(DfuDeviceHandle device) { return Out(device, kAbort, 0, nullptr, 0); }
@@ -192,9 +218,10 @@ uint32_t STDFU_Dnload(DfuDeviceHandle device, const uint8_t* buffer, uint32_t le
 uint32_t STDFU_Upload(DfuDeviceHandle device, uint8_t* buffer, uint32_t length, uint16_t block,
                       uint32_t* received) {
   if (!device || !buffer || length == 0 || length > 0xFFFF) return STDFU_BADPARAMETER;
-  int rc = In(device, kUpload, block, buffer, static_cast<uint16_t>(length));
-  if (received) *received = rc > 0 ? static_cast<uint32_t>(rc) : 0;
-  return MapUsb(rc);
+  int moved = 0;
+  uint32_t r = In(device, kUpload, block, buffer, static_cast<uint16_t>(length), &moved);
+  if (received) *received = static_cast<uint32_t>(moved);
+  return r;
 }
 
 std::string DfuGuidText(const Guid& g) {

@@ -15,11 +15,17 @@
 constexpr int kDfuRequestTimeoutMs = 5000;
 
 // Opens the device behind a DFU interface path (as listed by DfuListInterfaces; letter case
-// ignored) and reads its descriptors. *device is null on failure.
+// ignored); nothing is read from it yet, so a device with broken descriptors still opens and
+// the calls below report what is wrong. *device is null on failure. The configuration
+// descriptor set is read by the first call that needs it (the DFU interface's number, its
+// alternates and functional descriptor) and kept; STDFU_DESCRIPTORNOTFOUND when it is
+// unreadable or has no DFU interface.
 uint32_t STDFU_Open(const char* path, DfuDeviceHandle* device);
 // Releases the interface, closes and frees the device; *device becomes null.
 uint32_t STDFU_Close(DfuDeviceHandle* device);
 
+// The 18-byte device descriptor as the device gives it; STDFU_DESCRIPTORNOTFOUND when it
+// cannot be read.
 uint32_t STDFU_GetDeviceDescriptor(DfuDeviceHandle device, uint8_t descriptor[18]);
 // The DFU interface number, the number of its alternate settings and its 9-byte DFU functional
 // descriptor (a 7-byte one from an old device is padded with zeros).

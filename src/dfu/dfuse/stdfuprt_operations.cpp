@@ -11,6 +11,7 @@
 #include "dfu/dfuse/dfu_session.h"
 #include "dfu/dfuse/stdfu.h"
 #include "dfu/dfuse/stdfuprt.h"
+#include "platform/thread_start.h"
 
 namespace {
 
@@ -54,8 +55,9 @@ class Runner {
   uint32_t Open() {
     if (STDFU_Open(op_->context.devicePath, &device_) != STDFU_NOERROR) return STDFUPRT_OPENERROR;
     uint32_t number = 0, count = 0;
-    if (STDFU_GetDFUDescriptor(device_, &number, &count, functional_) != STDFU_NOERROR)
-      return STDFUPRT_UNSUPPORTED;
+    uint32_t d = STDFU_GetDFUDescriptor(device_, &number, &count, functional_);
+    if (d == STDFU_DEVICELOST) return STDFUPRT_DEVICELOST;
+    if (d != STDFU_NOERROR) return STDFUPRT_UNSUPPORTED;
     transferSize_ = DfuTransferSize(functional_);
     uint32_t r = STDFU_SelectCurrentConfiguration(device_, 0, 0, image_->target.alternate);
     if (r == STDFU_DEVICELOST) return STDFUPRT_DEVICELOST;
@@ -233,7 +235,14 @@ uint32_t STDFUPRT_LaunchOperation(OperationContext* context, DfuOperationHandle*
     std::lock_guard<std::mutex> hold(g_liveLock);
     g_live.insert(op);
   }
-  op->worker = std::thread([op] { Runner(op).Run(); });
+  if (!platform::StartThread(&op->worker, [op] { Runner(op).Run(); })) {
+    {
+      std::lock_guard<std::mutex> hold(g_liveLock);
+      g_live.erase(op);
+    }
+    delete op;
+    return STDFUPRT_NOTHREAD;
+  }
   *handle = reinterpret_cast<DfuOperationHandle>(op);
   return STDFU_NOERROR;
 }

@@ -47,8 +47,11 @@ class HidrawDevice : public ReaderDeviceIo {
 
  private:
   // HIDIOCSOUTPUT where the kernel has it (5.11 and later), else a plain write: both take the
-  // report id in byte 0.
+  // report id in byte 0. The exchange starts here, so input reports queued before it (from an
+  // earlier command, or sent by the reader on its own) are dropped first: the read() fallback
+  // would otherwise take a stale report for the reply.
   bool SendReport(const uint8_t* report, uint32_t n) {
+    DrainInputQueue();
     std::string copy(reinterpret_cast<const char*>(report), n);
     if (ioctl(fd_, HIDIOCSOUTPUT(n), copy.data()) >= 0) return true;
     return write(fd_, report, n) == static_cast<ssize_t>(n);
@@ -64,6 +67,16 @@ class HidrawDevice : public ReaderDeviceIo {
     return got > 0;
   }
 
+  // Reads queued reports until none is left (the node is non-blocking). Bounded, so that a
+  // device that streams reports cannot hold the exchange.
+  void DrainInputQueue() {
+    uint8_t discard[256];
+    for (int i = 0; i < kMaxStaleReports; ++i) {
+      if (read(fd_, discard, sizeof discard) <= 0) break;
+    }
+  }
+
+  static constexpr int kMaxStaleReports = 64;
   int fd_;
 };
 

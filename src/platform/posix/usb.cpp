@@ -75,13 +75,6 @@ std::string SysfsProduct(libusb_device* dev) {
   return line;
 }
 
-void AppendDescriptor(std::vector<uint8_t>* out, const void* head, size_t n, const uint8_t* extra,
-                      int extraLength) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(head);
-  out->insert(out->end(), bytes, bytes + n);
-  if (extra && extraLength > 0) out->insert(out->end(), extra, extra + extraLength);
-}
-
 class LibusbDevice : public UsbDevice {
  public:
   LibusbDevice(libusb_device_handle* handle) : handle_(handle) {}
@@ -116,25 +109,26 @@ class LibusbDevice : public UsbDevice {
     return kUsbOk;
   }
 
-  // Rebuilt from libusb's parsed copy (read from sysfs), so it costs no transfer.
+  // The active configuration's descriptor set exactly as the device sends it: its 9-byte head
+  // for wTotalLength, then the whole set. libusb's parsed copy cannot give these bytes back (it
+  // keeps 7 or 9 bytes of an endpoint descriptor whatever its length), and a set rebuilt from
+  // it misplaces every descriptor after a longer one.
   int GetConfigDescriptor(std::vector<uint8_t>* out) override {
-    libusb_config_descriptor* config = nullptr;
-    int rc = libusb_get_active_config_descriptor(libusb_get_device(handle_), &config);
-    if (rc != 0) return MapError(rc);
-    out->clear();
-    AppendDescriptor(out, config, LIBUSB_DT_CONFIG_SIZE, config->extra, config->extra_length);
-    for (int i = 0; i < config->bNumInterfaces; ++i) {
-      const libusb_interface& itf = config->interface[i];
-      for (int a = 0; a < itf.num_altsetting; ++a) {
-        const libusb_interface_descriptor& alt = itf.altsetting[a];
-        AppendDescriptor(out, &alt, LIBUSB_DT_INTERFACE_SIZE, alt.extra, alt.extra_length);
-        for (int e = 0; e < alt.bNumEndpoints; ++e) {
-          const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-          AppendDescriptor(out, &ep, LIBUSB_DT_ENDPOINT_SIZE, ep.extra, ep.extra_length);
-        }
-      }
-    }
-    libusb_free_config_descriptor(config);
+    int index = ActiveConfigIndex();
+    if (index < 0) return index;
+    uint8_t head[LIBUSB_DT_CONFIG_SIZE];
+    int n = libusb_get_descriptor(handle_, LIBUSB_DT_CONFIG, static_cast<uint8_t>(index), head,
+                                  sizeof head);
+    if (n < 0) return MapError(n);
+    if (n < 4 || head[1] != LIBUSB_DT_CONFIG) return kUsbErrIo;
+    const int total = head[2] | (head[3] << 8);
+    if (total < LIBUSB_DT_CONFIG_SIZE) return kUsbErrIo;
+    out->assign(static_cast<size_t>(total), 0);
+    n = libusb_get_descriptor(handle_, LIBUSB_DT_CONFIG, static_cast<uint8_t>(index), out->data(),
+                              total);
+    if (n < 0) return MapError(n);
+    if (n < LIBUSB_DT_CONFIG_SIZE) return kUsbErrIo;
+    out->resize(static_cast<size_t>(n));
     return kUsbOk;
   }
 
@@ -183,6 +177,28 @@ class LibusbDevice : public UsbDevice {
   }
 
  private:
+  // The index (not the value) of the active configuration, which GET_DESCRIPTOR takes; from
+  // libusb's cached descriptors, without a transfer.
+  int ActiveConfigIndex() {
+    libusb_device* dev = libusb_get_device(handle_);
+    libusb_config_descriptor* active = nullptr;
+    int rc = libusb_get_active_config_descriptor(dev, &active);
+    if (rc != 0) return MapError(rc);
+    const uint8_t value = active->bConfigurationValue;
+    libusb_free_config_descriptor(active);
+    libusb_device_descriptor d;
+    rc = libusb_get_device_descriptor(dev, &d);
+    if (rc != 0) return MapError(rc);
+    for (uint8_t i = 0; i < d.bNumConfigurations; ++i) {
+      libusb_config_descriptor* config = nullptr;
+      if (libusb_get_config_descriptor(dev, i, &config) != 0) continue;
+      const bool match = config->bConfigurationValue == value;
+      libusb_free_config_descriptor(config);
+      if (match) return i;
+    }
+    return kUsbErrNotFound;
+  }
+
   libusb_device_handle* handle_;
   int claimed_ = -1;
 };

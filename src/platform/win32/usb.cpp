@@ -1,10 +1,12 @@
-// Windows USB access: SetupAPI finds the interfaces bound to WinUSB, winusb.dll (loaded at run
-// time through WinUsbApi) moves the descriptors and control transfers.
+// Windows USB access: SetupAPI finds the device nodes bound to WinUSB (the rule of
+// platform/winusb_interfaces.h), winusb.dll (loaded at run time through WinUsbApi) moves the
+// descriptors and control transfers.
 #include "platform/usb.h"
 
 #include <windows.h>
 // setupapi.h and winusb.h need windows.h first.
 #include <setupapi.h>
+#include <cfgmgr32.h>
 #include <winusb.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 
 #include "platform/win32/utf.h"
 #include "platform/win32/winusb_api.h"
+#include "platform/winusb_interfaces.h"
 
 namespace platform {
 
@@ -33,6 +36,18 @@ int MapLastError() {
       return kUsbErrArgument;
     default:
       return kUsbErrIo;
+  }
+}
+
+// WinUSB keeps a device to one open handle: a second open is refused as access denied.
+int OpenError(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return kUsbErrBusy;
+    default:
+      return kUsbErrNotFound;
   }
 }
 
@@ -131,50 +146,74 @@ bool ParseHex(const std::wstring& text, const wchar_t* key, unsigned* value) {
   return swscanf(text.c_str() + at + wcslen(key), L"%x", value) == 1;
 }
 
-// The WinUSB interface GUIDs the driver's installation stored in the device's registry key.
-std::vector<GUID> InterfaceGuids(HDEVINFO set, SP_DEVINFO_DATA* dev) {
-  std::vector<GUID> out;
+// The texts of the device's "DeviceInterfaceGUIDs" (several) and "DeviceInterfaceGUID" (one)
+// values, which an INF or the firmware's Microsoft OS descriptors put in its hardware key.
+std::vector<std::string> RegistryInterfaceGuids(HDEVINFO set, SP_DEVINFO_DATA* dev) {
+  std::vector<std::string> out;
   HKEY key = SetupDiOpenDevRegKey(set, dev, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
   if (key == INVALID_HANDLE_VALUE) return out;
-  wchar_t buffer[512] = {};
-  DWORD size = sizeof buffer - 4;
-  DWORD type = 0;
-  if (RegQueryValueExW(key, L"DeviceInterfaceGUIDs", nullptr, &type,
-                       reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
-    size = sizeof buffer - 4;
-    if (RegQueryValueExW(key, L"DeviceInterfaceGUID", nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
-      buffer[0] = 0;
+  for (const wchar_t* name : {L"DeviceInterfaceGUIDs", L"DeviceInterfaceGUID"}) {
+    wchar_t buffer[512] = {};
+    // Two terminators kept free: a value stored without its own still ends in the buffer.
+    DWORD size = sizeof buffer - 2 * sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_MULTI_SZ && type != REG_SZ))
+      continue;
+    for (const wchar_t* p = buffer; *p; p += wcslen(p) + 1) out.push_back(Narrow(p));
   }
   RegCloseKey(key);
-  for (const wchar_t* p = buffer; *p; p += wcslen(p) + 1) {
-    GUID g;
-    unsigned d[11];
-    if (swscanf(p, L"{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d[0], &d[1], &d[2], &d[3], &d[4],
-                &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]) != 11)
-      continue;
-    g.Data1 = d[0];
-    g.Data2 = static_cast<unsigned short>(d[1]);
-    g.Data3 = static_cast<unsigned short>(d[2]);
-    for (int i = 0; i < 8; ++i) g.Data4[i] = static_cast<unsigned char>(d[3 + i]);
-    out.push_back(g);
-  }
   return out;
 }
 
-std::wstring InterfacePath(HDEVINFO set, SP_DEVINFO_DATA* dev, const GUID& guid) {
+bool ParseGuid(const std::string& text, GUID* g) {
+  unsigned d[11];
+  if (std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d[0], &d[1], &d[2],
+                  &d[3], &d[4], &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]) != 11)
+    return false;
+  g->Data1 = d[0];
+  g->Data2 = static_cast<unsigned short>(d[1]);
+  g->Data3 = static_cast<unsigned short>(d[2]);
+  for (int i = 0; i < 8; ++i) g->Data4[i] = static_cast<unsigned char>(d[3 + i]);
+  return true;
+}
+
+std::string ServiceName(HDEVINFO set, SP_DEVINFO_DATA* dev) {
+  wchar_t buffer[256] = {};
+  if (!SetupDiGetDeviceRegistryPropertyW(set, dev, SPDRP_SERVICE, nullptr,
+                                         reinterpret_cast<BYTE*>(buffer),
+                                         sizeof buffer - sizeof(wchar_t), nullptr))
+    return std::string();
+  return Narrow(buffer);
+}
+
+// The path of the device's enabled interface of class `guid`, "" when it has none. Asked of a
+// set of that class limited to the device (its instance id as the enumerator): a set of
+// devices does not reliably carry their interfaces.
+std::wstring InterfacePath(HDEVINFO devices, SP_DEVINFO_DATA* dev, const GUID& guid) {
+  wchar_t instance[MAX_DEVICE_ID_LEN + 1] = {};
+  if (!SetupDiGetDeviceInstanceIdW(devices, dev, instance, MAX_DEVICE_ID_LEN, nullptr))
+    return std::wstring();
+  HDEVINFO set =
+      SetupDiGetClassDevsW(&guid, instance, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring path;
   SP_DEVICE_INTERFACE_DATA itf = {};
   itf.cbSize = sizeof itf;
-  if (!SetupDiEnumDeviceInterfaces(set, dev, &guid, 0, &itf)) return std::wstring();
   DWORD required = 0;
-  SetupDiGetDeviceInterfaceDetailW(set, &itf, nullptr, 0, &required, nullptr);
-  if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return std::wstring();
-  std::vector<uint8_t> buffer(required);
-  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-  if (!SetupDiGetDeviceInterfaceDetailW(set, &itf, detail, required, nullptr, nullptr))
-    return std::wstring();
-  return detail->DevicePath;
+  if (SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &itf)) {
+    SetupDiGetDeviceInterfaceDetailW(set, &itf, nullptr, 0, &required, nullptr);
+    if (required >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+      std::vector<uint8_t> buffer(required);
+      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+      if (SetupDiGetDeviceInterfaceDetailW(set, &itf, detail, required, nullptr, nullptr))
+        path = detail->DevicePath;
+    }
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return path;
 }
 
 class WinUsbHost : public UsbHost {
@@ -196,7 +235,7 @@ class WinUsbHost : public UsbHost {
     HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return kUsbErrNotFound;
+    if (file == INVALID_HANDLE_VALUE) return OpenError(GetLastError());
     return OpenWinUsbDevice(api, file, out);
   }
 
@@ -220,7 +259,10 @@ class WinUsbHost : public UsbHost {
     SetupDiGetDeviceRegistryPropertyW(set, dev, SPDRP_DEVICEDESC, nullptr,
                                       reinterpret_cast<BYTE*>(description), sizeof description - 2,
                                       nullptr);
-    for (const GUID& guid : InterfaceGuids(set, dev)) {
+    for (const std::string& text :
+         WinUsbInterfaceClassesToTry(ServiceName(set, dev), RegistryInterfaceGuids(set, dev))) {
+      GUID guid;
+      if (!ParseGuid(text, &guid)) continue;
       std::wstring path = InterfacePath(set, dev, guid);
       if (path.empty()) continue;
       info.path = Narrow(path);
@@ -267,8 +309,12 @@ bool LoadWinUsbApi(WinUsbApi* api) {
 int OpenWinUsbDevice(const WinUsbApi& api, HANDLE file, std::unique_ptr<UsbDevice>* out) {
   WINUSB_INTERFACE_HANDLE handle = nullptr;
   if (!api.Initialize(file, &handle)) {
-    int result = MapLastError();
+    DWORD error = GetLastError();
     CloseHandle(file);
+    if (OpenError(error) == kUsbErrBusy) return kUsbErrBusy;
+    SetLastError(error);
+    int result = MapLastError();
+    // A refusal without a specific reason: the device is not bound to WinUSB.
     return result == kUsbErrIo ? kUsbErrUnsupported : result;
   }
   out->reset(new WinUsbDevice(api, file, handle));

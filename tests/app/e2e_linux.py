@@ -134,7 +134,10 @@ def main():
             reader.kill()
 
     log_path = os.path.join(tmp, "ovra7-%d" % os.getuid(), "ovra7.log")
-    log = open(log_path, encoding="utf-8", errors="replace").read() if os.path.exists(log_path) else ""
+    log = ""
+    if os.path.exists(log_path):
+        with open(log_path, encoding="utf-8", errors="replace") as f:
+            log = f.read()
     with open(ini) as f:
         text = f.read()
     shutil.rmtree(base, ignore_errors=True)

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Runs a command on a private Xvfb display. With WINEPREFIX set (a Windows GUI test under
-wine), the prefix is started clean, windows are left unmanaged, Chinese texts get a CJK font,
-and the Windows program named in the command gets a virtual desktop the size of the screen;
-every wine process of the prefix is ended before the display goes.
+"""Runs a command on a private Xvfb display. For a wine command (a Windows GUI test; WINEPREFIX
+names the suite's own prefix) the prefix is started clean, windows are left unmanaged, Chinese
+texts get a CJK font, and the Windows program named in the command gets a virtual desktop the
+size of the screen; every wine process of the prefix is ended before the display goes.
 
 Usage: xvfb_run.py [--size WxH] COMMAND [ARGS...]   (default size 1024x600)
 Exit status: the command's (128 + N when signal N ended it); 1 when no display or prefix."""
@@ -46,8 +46,13 @@ def main():
         return 1
     with xvfb:
         env = xvfb.env()
-        if not env.get("WINEPREFIX"):
+        # Wine's part only for a wine command: a native GUI test must not end a wine server
+        # that a WINEPREFIX left in the caller's environment names.
+        if os.path.basename(command[0]) not in ("wine", "wine64"):
             return run(command, env)
+        if not env.get("WINEPREFIX"):
+            print("a wine command needs WINEPREFIX (the suite's own prefix)", file=sys.stderr)
+            return 1
         prefix = WinePrefix(env["WINEPREFIX"], env)
         try:
             if not prefix.start():

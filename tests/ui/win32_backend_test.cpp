@@ -340,18 +340,19 @@ TEST_F(Win32Test, DoubleClickInTheClientAreaReachesTheDialog) {
   d.SetForeground();
   // Input goes to the window once it is shown where it was made and is in front.
   RECT now{};
-  ASSERT_TRUE(PumpUntil([&] {
+  const bool ready = PumpUntil([&] {
     return IsWindowVisible(hwnd) && GetForegroundWindow() == hwnd && GetWindowRect(hwnd, &now) &&
            EqualRect(&now, &placed);
-  })) << "window at " << now.left << "," << now.top << " foreground " << GetForegroundWindow();
+  });
+  ASSERT_TRUE(ready) << "window at " << now.left << "," << now.top << ", in front "
+                     << (GetForegroundWindow() == hwnd);
   ui::Rect client = d.GetClientRect();
   const POINT corner{3, client.bottom - 3};  // the bottom-left corner, clear of every control
   POINT target = corner;
   ASSERT_TRUE(ClientToScreen(hwnd, &target));
-  INPUT clicks[4] = {MouseInputAt(target, MOUSEEVENTF_LEFTDOWN),
-                     MouseInputAt(target, MOUSEEVENTF_LEFTUP),
-                     MouseInputAt(target, MOUSEEVENTF_LEFTDOWN),
-                     MouseInputAt(target, MOUSEEVENTF_LEFTUP)};
+  INPUT clicks[4] = {
+      MouseInputAt(target, MOUSEEVENTF_LEFTDOWN), MouseInputAt(target, MOUSEEVENTF_LEFTUP),
+      MouseInputAt(target, MOUSEEVENTF_LEFTDOWN), MouseInputAt(target, MOUSEEVENTF_LEFTUP)};
   ASSERT_EQ(SendInput(4, clicks, sizeof(INPUT)), 4u);
   ASSERT_TRUE(PumpUntil([&] { return !d.double_clicks.empty(); }));
   EXPECT_EQ(d.double_clicks, (std::vector<std::pair<int, int>>{{corner.x, corner.y}}));

@@ -200,9 +200,8 @@ int main(int argc, char** argv) {
     if (o.seconds > 0 && now - start >= static_cast<uint64_t>(o.seconds * 1000)) break;
     if (o.connect && !connectArmed) {
       std::vector<testsupport::ReaderFrameRecord> seen = reader.Frames();
-      auto named = std::find_if(seen.begin(), seen.end(), [&](const auto& f) {
-        return f.code == o.connectAfterCode;
-      });
+      auto named = std::find_if(seen.begin(), seen.end(),
+                                [&](const auto& f) { return f.code == o.connectAfterCode; });
       if (named != seen.end() && named + 1 != seen.end()) {
         connectArmed = true;
         connectFrom = now;

@@ -9,6 +9,8 @@ export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(linux windows linux-asan linux-tsan)
 source scripts/wine-env.sh
+# An interrupted run leaves no wine server behind (the next one would find it).
+trap ovra7_wine_down EXIT
 status=0
 for preset in "${presets[@]}"; do
   echo "=== $preset: configure and build"

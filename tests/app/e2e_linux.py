@@ -3,95 +3,24 @@
 node (OVRA7_DEV_DIR links it to the pty of tools/reader-sim), takes the platform address from
 the reader, serves its connect request against a loopback card server, relays both ways, obeys
 --control, shows its window on a second start, and on SIGTERM tells the reader
-DisconnectPlatform before the port closes. Exit 77 when reader-sim is not built."""
+DisconnectPlatform before the port closes. Exit 77 when reader-sim is not built.
+
+Every step waits for what it needs (the reader asks to connect only once the program has read
+the platform address, however long its start takes); time-outs only decide when to give up."""
 import argparse
 import os
+import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
-import time
 
-failures = []
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_helpers import CardServer, Checks, Collector, wait_for  # noqa: E402
 
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what, flush=True)
-    if not condition:
-        failures.append(what)
-
-
-def wait_for(predicate, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
-
-
-class CardServer:
-    """Loopback card server: records what arrives, sends a chunk back on request."""
-
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(8)
-        self.port = self.listener.getsockname()[1]
-        self.received = b""
-        self.clients = []
-        self.lock = threading.Lock()
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def accept(self):
-        while True:
-            try:
-                client, _ = self.listener.accept()
-            except OSError:
-                return
-            with self.lock:
-                self.clients.append(client)
-            threading.Thread(target=self.read, args=(client,), daemon=True).start()
-
-    def read(self, client):
-        while True:
-            try:
-                data = client.recv(4096)
-            except OSError:
-                return
-            if not data:
-                return
-            with self.lock:
-                self.received += data
-
-    def send_to_newest(self, data):
-        with self.lock:
-            client = self.clients[-1] if self.clients else None
-        if client:
-            client.sendall(data)
-
-
-class Collector:
-    """Reads a pipe on a thread and keeps everything it got."""
-
-    def __init__(self, pipe):
-        self.data = b""
-        self.lock = threading.Lock()
-        threading.Thread(target=self.run, args=(pipe,), daemon=True).start()
-
-    def run(self, pipe):
-        while True:
-            chunk = pipe.read1(4096) if hasattr(pipe, "read1") else pipe.read(1)
-            if not chunk:
-                return
-            with self.lock:
-                self.data += chunk
-
-    def text(self):
-        with self.lock:
-            return self.data.decode("utf-8", "replace")
+GET_PLATFORM_INFO = 0x09  # the host's next frame after it: the platform address is taken in
+check = Checks()
 
 
 def fake_sysfs(root):
@@ -135,10 +64,16 @@ def main():
     server = CardServer()
     reader = subprocess.Popen(
         [args.reader_sim, "--pty", os.path.join(dev, "ttyACM0"), "--host", "127.0.0.1",
-         "--port", str(server.port), "--connect", "1500", "--relay", "stdin"],
+         "--port", str(server.port), "--connect", "0", "--connect-after", str(GET_PLATFORM_INFO),
+         "--relay", "stdin"],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     reader_out, reader_err = Collector(reader.stdout), Collector(reader.stderr)
-    check(wait_for(lambda: os.path.islink(os.path.join(dev, "ttyACM0")), 5), "reader pty linked")
+    if not check(wait_for(lambda: os.path.islink(os.path.join(dev, "ttyACM0")), 60),
+                 "reader pty linked"):
+        reader.kill()
+        print("reader-sim said:\n" + reader_err.text()[-2000:])
+        shutil.rmtree(base, ignore_errors=True)
+        return 1
 
     program = subprocess.Popen([args.server, "--headless"], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, env=env)
@@ -147,23 +82,23 @@ def main():
 
     def control(*words):
         done = subprocess.run([args.server, "--control", *words], env=env,
-                              capture_output=True, text=True, timeout=60)
+                              capture_output=True, text=True, timeout=120)
         return done.returncode, done.stdout.strip()
 
     try:
-        check(wait_for(lambda: "SetNetworkMode" in reader_err.text(), 10),
+        check(wait_for(lambda: "SetNetworkMode" in reader_err.text(), 60),
               "the service started by itself: Cat1 query, platform read, network mode")
         order = [reader_err.text().find(n) for n in
                  ("QueryCat1Module", "GetPlatformInfo", "SetNetworkMode")]
         check(-1 not in order and order == sorted(order), "start sequence in order")
-        check(wait_for(lambda: "connect result 00 00" in reader_err.text(), 10),
+        check(wait_for(lambda: "connect result 00 00" in reader_err.text(), 60),
               "the reader's connect request was served with the platform address")
         reader.stdin.write(b"hello from the reader\n")
         reader.stdin.flush()
-        check(wait_for(lambda: b"hello from the reader\n" in server.received, 10),
+        check(wait_for(lambda: b"hello from the reader\n" in server.received, 60),
               "reader data reached the card server")
         server.send_to_newest(b"answer from the server")
-        check(wait_for(lambda: b"answer from the server" in reader_out.data, 10),
+        check(wait_for(lambda: b"answer from the server" in reader_out.data, 60),
               "server data reached the reader")
 
         code, out = control("status")
@@ -176,14 +111,14 @@ def main():
         check(code == 1, "--control with a bad command exits 1")
 
         second = subprocess.run([args.server, "--headless"], env=env, capture_output=True,
-                                timeout=20)
+                                timeout=120)
         check(second.returncode == 0, "a second start ends at once")
 
         frames_before = reader_err.text().count("DisconnectPlatform")
         program.send_signal(signal.SIGTERM)
-        program.wait(timeout=30)
+        program.wait(timeout=120)
         check(program.returncode == 0, "SIGTERM ends the program cleanly")
-        check(wait_for(lambda: reader_err.text().count("DisconnectPlatform") > frames_before, 5),
+        check(wait_for(lambda: reader_err.text().count("DisconnectPlatform") > frames_before, 30),
               "SIGTERM told the reader DisconnectPlatform before the port closed")
         code, out = control("status")
         check(code == 2, "--control without a running instance exits 2")
@@ -199,17 +134,21 @@ def main():
             reader.kill()
 
     log_path = os.path.join(tmp, "ovra7-%d" % os.getuid(), "ovra7.log")
-    log = open(log_path, encoding="utf-8", errors="replace").read() if os.path.exists(log_path) else ""
-    check("StopService" in log, "the log holds the stop")
-    check("show window" in log, "the log holds the second start's show request")
+    log = ""
+    if os.path.exists(log_path):
+        with open(log_path, encoding="utf-8", errors="replace") as f:
+            log = f.read()
     with open(ini) as f:
         text = f.read()
+    shutil.rmtree(base, ignore_errors=True)
+    check("StopService" in log, "the log holds the stop")
+    check("show window" in log, "the log holds the second start's show request")
     check(text == "[Set]\nLog=1\n", "the INI holds only what was there (no change was accepted)")
     check("设备未连接" not in program_err.text(), "no message box about a missing reader")
     print("reader-sim said:\n" + reader_err.text()[-2000:])
-    if failures:
+    if check.failures:
         print("ovra7server said:\n" + program_err.text()[-6000:])
-    return 1 if failures else 0
+    return 1 if check.failures else 0
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 // It answers the host's commands from its configured values, can send a connect request, and
 // carries stdin lines or a test pattern in relay frames; relayed data from the host goes to
 // stdout. Frames from the host are listed on stderr.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -183,6 +184,11 @@ int main(int argc, char** argv) {
   if (o.relay == readersim::RelayMode::kStdin) std::thread(ReadStdin, inbox).detach();
 
   const uint64_t start = platform::NowMs();
+  // When the connect delay starts counting: at start, or once the host has moved on from the
+  // named command (its next frame came, so it has taken in the answer): a slow host is never
+  // asked to connect before it can.
+  bool connectArmed = o.connectAfterCode < 0;
+  uint64_t connectFrom = start;
   uint64_t stdinEndedAt = 0;
   uint64_t nextPattern = start + static_cast<uint64_t>(o.connectDelayMs) + 500;
   bool connectSent = false;
@@ -192,7 +198,17 @@ int main(int argc, char** argv) {
   while (!interrupted) {
     uint64_t now = platform::NowMs();
     if (o.seconds > 0 && now - start >= static_cast<uint64_t>(o.seconds * 1000)) break;
-    if (o.connect && !connectSent && now - start >= static_cast<uint64_t>(o.connectDelayMs)) {
+    if (o.connect && !connectArmed) {
+      std::vector<testsupport::ReaderFrameRecord> seen = reader.Frames();
+      auto named = std::find_if(seen.begin(), seen.end(),
+                                [&](const auto& f) { return f.code == o.connectAfterCode; });
+      if (named != seen.end() && named + 1 != seen.end()) {
+        connectArmed = true;
+        connectFrom = now;
+      }
+    }
+    if (o.connect && connectArmed && !connectSent &&
+        now - connectFrom >= static_cast<uint64_t>(o.connectDelayMs)) {
       connectSent = true;
       std::fprintf(stderr, "reader: connect request %s\n",
                    reader.SendConnectRequest() ? "sent" : "could not be written");

@@ -49,6 +49,8 @@ std::string UsageText() {
          "  --silent CODE         never answer that command code (repeatable)\n"
          "  --answer-delay MS     wait before each answer\n"
          "  --connect [MS]        send a connect request MS after start (500)\n"
+         "  --connect-after CODE  ... MS after the host's next frame following its command\n"
+         "                        CODE instead, e.g. 9: the host has read the platform address\n"
          "  --relay stdin|pattern|none   what goes into relay frames (stdin: one frame per line;\n"
          "                        relayed data from the host goes to stdout)\n"
          "  --pattern-bytes N --pattern-ms N      size and period of the pattern frames\n"
@@ -162,6 +164,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
         o->connectDelayMs = static_cast<int>(n);
         ++i;
       }
+    } else if (a == "--connect-after") {
+      if (!number(0, 255, &n)) return false;
+      o->connect = true;
+      o->connectAfterCode = static_cast<int>(n);
     } else if (a == "--relay") {
       if (!value(&text)) return false;
       if (text == "stdin") {

@@ -19,6 +19,7 @@ struct Options {
   testsupport::ReaderConfig reader;
   bool connect = false;  // send a connect request once started
   int connectDelayMs = 500;
+  int connectAfterCode = -1;  // >= 0: the delay counts from the host's frame after this command
   RelayMode relay = RelayMode::kStdin;
   int patternBytes = 64;
   int patternEveryMs = 200;

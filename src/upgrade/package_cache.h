@@ -16,7 +16,8 @@ std::string SettingsFolder();
 std::string PackageCacheFolder();
 
 // The temporary name of a package: base + "_" + md5Upper + extension, where base and extension
-// come from the last "/"-segment of url split at its last ".". Characters that cannot stand in
+// come from the last "/"-segment of url split at its last "."; the query ("?...") and the
+// fragment ("#...") are not part of that segment. Characters that cannot stand in
 // a file name on either system (path separators, drive colon, wildcards, quotes, pipes, control
 // characters) become "_", so the name never leaves the folder it is put in.
 std::string BuildTempName(const std::string& url, const std::string& md5Upper);

@@ -21,10 +21,19 @@ TEST(TempName, KeepsOrdinaryNamesAndSplitsAtTheLastDot) {
   EXPECT_EQ(BuildTempName("http://h/fw/读卡器.dfu", "D"), "读卡器_D.dfu");
 }
 
+TEST(TempName, QueryAndFragmentStayOutOfTheName) {
+  EXPECT_EQ(BuildTempName("http://host/fw/reader.dfu?x=1", "D"), "reader_D.dfu");
+  EXPECT_EQ(BuildTempName("http://host/fw/reader.dfu#top", "D"), "reader_D.dfu");
+  EXPECT_EQ(BuildTempName("http://host/fw/reader.dfu?sig=a/b.c&v=2#p/q.r", "D"), "reader_D.dfu");
+  EXPECT_EQ(BuildTempName("http://host/fw/reader.dfu#p?q.bin", "D"), "reader_D.dfu");
+  EXPECT_EQ(BuildTempName("http://host/get?file=fw.dfu", "D"), "get_D");
+  EXPECT_EQ(BuildTempName("http://host/fw/?name=x.dfu", "D"), "_D");
+}
+
 TEST(TempName, UnsafeCharactersNeverLeaveTheFolder) {
   EXPECT_EQ(BuildTempName("http://h/..\\..\\evil.dfu", "D"), ".._.._evil_D.dfu");
   EXPECT_EQ(BuildTempName("http://h/C:evil.dfu", "D"), "C_evil_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/get?file=a*b|c<d>e\"f.dfu", "D"), "get_file=a_b_c_d_e_f_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/a*b|c<d>e\"f.dfu", "D"), "a_b_c_d_e_f_D.dfu");
   EXPECT_EQ(BuildTempName("http://h/a\tb\x01.bin", "D"), "a_b__D.bin");
 
   const char* hostile[] = {"http://h/..\\..\\..\\Windows\\evil.dfu", "http://h/C:\\evil.dfu",

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -60,6 +61,16 @@ TEST(PosixDesktop, AutostartEntryHoldsTheQuotedPathAndTogglesBothWays) {
   ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/elsewhere/ovra7server\""));
   EXPECT_FALSE(app::ToggleAutostartRegistration(false));
   EXPECT_FALSE(app::IsAutostartRegistered());
+}
+
+// An executable path that cannot be had registers nothing: an entry with an empty quoted
+// command would start nothing at the next logon and would read as registered.
+TEST(PosixDesktop, UnknownExecutablePathWritesNothingAndLeavesTheBoxClear) {
+  testsupport::TempFolder temp;
+  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
+  EXPECT_FALSE(app::ToggleAutostartRegistration(true, ""));
+  EXPECT_FALSE(app::IsAutostartRegistered());
+  EXPECT_FALSE(std::filesystem::exists(temp.file("autostart/OvraNetService.desktop")));
 }
 
 TEST(PosixDesktop, SecondLockFailsAndTheControlSocketServesOnlyWellFormedRequests) {

@@ -51,7 +51,7 @@ bool BuildTempPath(const std::string& tempDir, const char* separator, const std:
   out[0] = '\0';
   if (tempDir.empty()) return false;
   std::string path = tempDir + separator + BuildTempName(url, md5Upper);
-  if (path.size() + 1 > size) return false;
+  if (path.size() + 1 > size || !platform::PathFitsSystemLimit(path)) return false;
   std::memcpy(out, path.c_str(), path.size() + 1);
   return true;
 }

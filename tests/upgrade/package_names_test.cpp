@@ -64,6 +64,18 @@ TEST(TempPath, FolderSeparatorNameAndRefusalOfWhatDoesNotFit) {
   EXPECT_FALSE(BuildTempPath("", "/", "http://h/a.dfu", kDigest, path, 260));
 }
 
+// A temporary folder under a Chinese user name: the path is far longer in UTF-8 bytes than in
+// characters, and the system's own limit is what counts.
+TEST(TempPath, NonAsciiFolderCountsAsTheSystemCounts) {
+  std::string user;
+  for (int i = 0; i < 100; ++i) user += "张";
+  const std::string dir = std::string("/home/") + user + "/tmp/";
+  char path[kPackagePathBufferSize];
+  ASSERT_TRUE(BuildTempPath(dir, "/", "http://h/fw/读卡器.dfu", kDigest, path, sizeof(path)));
+  EXPECT_EQ(std::string(path), dir + "/读卡器_" + kDigest + ".dfu");
+  EXPECT_GT(std::strlen(path), 260u);
+}
+
 TEST(PackageUrl, SchemePortPathAndQuery) {
   PackageUrl u;
   ASSERT_EQ(ParsePackageUrl("http://example.com/fw/a.dfu?v=2&x=y", &u), PackageUrlResult::kOk);

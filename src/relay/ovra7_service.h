@@ -130,6 +130,10 @@ class Ovra7Service {
 
   // Tests replace the resolver (default: platform::ResolveIPv4).
   void SetResolverForTesting(HostResolver resolver) { resolver_ = std::move(resolver); }
+  // Tests see each time the gate lets a reader command through, on the calling thread, before
+  // the command goes on (so they can make something happen right there). Read without a lock:
+  // set it before commands run.
+  void SetGatePassedHookForTesting(std::function<void()> hook) { gatePassed_ = std::move(hook); }
 
  private:
   std::unique_ptr<platform::SerialPort> OpenComm(int n, int baud);
@@ -146,9 +150,13 @@ class Ovra7Service {
   platform::SocketHandle ConnectWithTimeout(const std::string& address, int port, int timeoutMs);
   int SendServer(const uint8_t* data, int n);
 
+  // WaitComCanSend for a command, then the test hook when it let the command through.
+  int PassGate();
   // The standard transaction: gate, reset the event, write, wait. Returns 0 with the answer in
   // area (kResponseAreaSize bytes, zero-filled), or -1 / -3 / -7.
   int Transact(const uint8_t* payload, int n, int timeoutMs, uint8_t* area);
+  // The transaction after its gate: reset the event, write, wait. 0, -3 or -7 as above.
+  int SendAndWait(const uint8_t* payload, int n, int timeoutMs, uint8_t* area);
   int WaitResponse(int timeoutMs, uint8_t* area);
 
   std::atomic<platform::SocketHandle> socketHandle_{platform::kInvalidSocket};
@@ -178,4 +186,5 @@ class Ovra7Service {
 
   SerialOpener opener_;
   HostResolver resolver_;
+  std::function<void()> gatePassed_;
 };

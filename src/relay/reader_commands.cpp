@@ -28,8 +28,18 @@ int Ovra7Service::WaitResponse(int timeoutMs, uint8_t* area) {
   return 0;
 }
 
+int Ovra7Service::PassGate() {
+  if (!WaitComCanSend()) return 0;
+  if (gatePassed_) gatePassed_();
+  return 1;
+}
+
 int Ovra7Service::Transact(const uint8_t* payload, int n, int timeoutMs, uint8_t* area) {
-  if (!WaitComCanSend()) return -1;
+  if (!PassGate()) return -1;
+  return SendAndWait(payload, n, timeoutMs, area);
+}
+
+int Ovra7Service::SendAndWait(const uint8_t* payload, int n, int timeoutMs, uint8_t* area) {
   responseEvent_.Reset();
   // A failed write clears `running`; the wait below then runs out.
   WriteCom(payload, n);
@@ -50,11 +60,13 @@ int Ovra7Service::QueryCat1Module(uint8_t* model, uint8_t* secondByte) {
 }
 
 int Ovra7Service::SetNetworkMode(int mode) {
-  if (!WaitComCanSend()) return -1;
+  // One gate, then the reset, then the send: a second gate could make the command wait for a
+  // connect request that came in meanwhile, or refuse it after the counters were already reset.
+  if (!PassGate()) return -1;
   if (mode == 2) StopServerConnect();
   const uint8_t request[] = {kSetNetworkMode, static_cast<uint8_t>(mode), 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = SendAndWait(request, sizeof request, kCommandTimeoutMs, r);
   if (result != 0) return result;
   return r[0] == kSetNetworkMode ? r[1] : 0;
 }
@@ -155,7 +167,7 @@ int Ovra7Service::NotifyServerLost(uint8_t arg) {
 }
 
 int Ovra7Service::TestNetworkQuality(uint8_t a, uint8_t b) {
-  if (!WaitComCanSend()) return -1;
+  if (!PassGate()) return -1;
   responseEvent_.Reset();
   const uint8_t request[] = {kTestNetworkQuality, a, b};
   WriteCom(request, sizeof request);
@@ -194,7 +206,7 @@ int Ovra7Service::SetHeartBeatInterval(int usbSeconds, int cat1Seconds, bool noW
                              static_cast<uint8_t>(cat1Seconds & 0xFF),
                              static_cast<uint8_t>((cat1Seconds >> 8) & 0xFF)};
   if (noWait) {
-    if (!WaitComCanSend()) return 0;  // the push is skipped; the no-wait form reports 0
+    if (!PassGate()) return 0;  // the push is skipped; the no-wait form reports 0
     responseEvent_.Reset();
     WriteCom(request, sizeof request);
     return 0;

@@ -209,6 +209,41 @@ TEST_F(CommandTest, GateHoldsCommandsWhileAConnectRequestIsServed) {
   EXPECT_EQ(frames[1].code, 0x05);
 }
 
+// The reader asks to connect right after the mode command passed the gate. With one gate the
+// command goes out at once; a second gate would hold it for the connect and, after 5 s, refuse
+// it with the counters already reset.
+TEST_F(CommandTest, ModeCommandPassesOneGateEvenWhenAConnectRequestFollowsIt) {
+  StartOn(3);
+  std::atomic<bool> release{false}, entered{false};
+  service_->SetResolverForTesting([&](const std::string&, std::vector<std::string>* out) {
+    entered = true;
+    while (!release) platform::SleepMs(5);
+    *out = {"127.0.0.1"};
+    return true;
+  });
+  service_->SetServerAddress("slow.example", server_.port());
+  int passes = 0;
+  service_->SetGatePassedHookForTesting([&] {
+    if (++passes > 1) return;
+    // The connect request now holds the link: the relay thread sits in the resolver.
+    EXPECT_TRUE(reader_->SendConnectRequest());
+    for (int i = 0; i < 5000 && !entered; ++i) platform::SleepMs(2);
+    EXPECT_TRUE(entered);
+  });
+  // The connect is let go once the mode command reached the reader, or after a bound that a
+  // command held by a second gate (5 s) runs past.
+  std::thread releaser([&] {
+    reader_->WaitFrames(0x02, 1, 15000);
+    release = true;
+  });
+  const int result = service_->SetNetworkMode(2);
+  releaser.join();
+  EXPECT_EQ(passes, 1);
+  EXPECT_EQ(reader_->CountFrames(0x02), 1u);
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(LogHas("WaitComCanSend timeout"));
+}
+
 TEST_F(CommandTest, GateGivesUpAfterFiveSeconds) {
   StartOn(3);
   std::atomic<bool> release{false}, entered{false};

@@ -68,9 +68,7 @@ bool COvra7ServerDlg::OnInitDialog() {
   RegisterPortNotifications();
   DiscoverPorts();
   if (autoStart_) {
-    serviceRequested_ = 1;
-    StartService();
-    SetTimer(kPortScanTimer, kScanPeriodMs);
+    StartCommand();  // as if the user had pressed start
   } else {
     serviceRequested_ = 0;
   }

@@ -44,7 +44,8 @@ class Ovra7Service {
   static constexpr int kGateTimeoutMs = 5000;
   static constexpr int kServerSendTimeoutMs = 5000;
   static constexpr int kMaxCandidates = 5;
-  static constexpr int kMaxPlatformHost = 250;
+  static constexpr int kMaxPlatformHost = 250;       // bytes on the wire, code page 936
+  static constexpr int kMaxPlatformHostShown = 240;  // bytes of the reader's answer taken
   // The default card server; deployment data, replaced by the reader's platform address.
   static const char* const kDefaultServerHost;
 
@@ -90,11 +91,14 @@ class Ovra7Service {
   int DisconnectPlatform();
   // auth: 32 raw bytes; mac: 12 characters; iccid: 20 characters (not terminated).
   int GetAuthorizationInfo(uint8_t* auth, char* mac, char* iccid);
-  // A host text longer than 250 bytes is refused without sending (-1).
+  // host is UTF-8 and goes to the reader in code page 936. A host that code page 936 cannot
+  // encode, or that takes more than 250 bytes in it, is refused without sending (-1).
   int SetPlatformInfo(uint8_t connectMethod, uint8_t dataCache, uint16_t port,
                       const std::string& host);
-  // host: at least 241 bytes; receives at most 240 characters and a terminator.
-  int GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, uint16_t* port, char* host);
+  // host receives the reader's text (at most 240 bytes of code page 936, up to its first zero)
+  // as UTF-8; bytes that are no character of the code page show as U+FFFD.
+  int GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, uint16_t* port,
+                      std::string* host);
   // Relay thread: no gate, no wait.
   int NotifyConnectResult(uint8_t x, uint8_t y);
   // Relay thread: a waiting command that always ends by its time-out (only the relay reads).

@@ -6,6 +6,7 @@
 
 #include "log/log.h"
 #include "relay/ovra7_service.h"
+#include "relay/serial_text.h"
 
 using namespace relay;
 
@@ -108,9 +109,15 @@ int Ovra7Service::GetAuthorizationInfo(uint8_t* auth, char* mac, char* iccid) {
 
 int Ovra7Service::SetPlatformInfo(uint8_t connectMethod, uint8_t dataCache, uint16_t port,
                                   const std::string& host) {
-  // The request buffer holds 256 bytes: code, method, cache, two port bytes, host, terminator.
-  if (host.size() > static_cast<size_t>(kMaxPlatformHost)) {
-    WriteLog("SetPlatformInfo host too long: %d", static_cast<int>(host.size()));
+  std::string wire;
+  if (!relay::Utf8ToReaderText(host, &wire)) {
+    WriteLog("SetPlatformInfo host not in code page 936");
+    return -1;
+  }
+  // The request buffer holds 256 bytes: code, method, cache, two port bytes, host, terminator;
+  // the host counts in the reader's bytes, not in UTF-8's.
+  if (wire.size() > static_cast<size_t>(kMaxPlatformHost)) {
+    WriteLog("SetPlatformInfo host too long: %d", static_cast<int>(wire.size()));
     return -1;
   }
   uint8_t request[kRequestBufferSize];
@@ -120,15 +127,15 @@ int Ovra7Service::SetPlatformInfo(uint8_t connectMethod, uint8_t dataCache, uint
   request[2] = dataCache;
   request[3] = static_cast<uint8_t>(port & 0xFF);
   request[4] = static_cast<uint8_t>(port >> 8);
-  std::memcpy(request + 5, host.data(), host.size());
+  std::memcpy(request + 5, wire.data(), wire.size());
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, static_cast<int>(host.size()) + 6, kCommandTimeoutMs, r);
+  int result = Transact(request, static_cast<int>(wire.size()) + 6, kCommandTimeoutMs, r);
   if (result != 0) return result;
   return r[0] == kSetPlatformInfo ? r[1] : 0;
 }
 
 int Ovra7Service::GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, uint16_t* port,
-                                  char* host) {
+                                  std::string* host) {
   const uint8_t request[] = {kGetPlatformInfo, 0, 0};
   uint8_t r[kResponseAreaSize];
   int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
@@ -137,16 +144,13 @@ int Ovra7Service::GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, ui
   if (r[1] == 0) {
     const char* text = reinterpret_cast<const char*>(r + 7);
     size_t len = 0;
-    while (len < 240 && text[len] != '\0') ++len;
-    std::string hostText(text, len);
+    while (len < kMaxPlatformHostShown && text[len] != '\0') ++len;
+    const std::string hostText = relay::ReaderTextToUtf8(text, len);
     const int portValue = Le16(r + 5);
     if (connectMethod) *connectMethod = r[3];
     if (dataCache) *dataCache = r[4];
     if (port) *port = static_cast<uint16_t>(portValue);
-    if (host) {
-      std::memcpy(host, hostText.data(), len);
-      host[len] = '\0';
-    }
+    if (host) *host = hostText;
     SetServerAddress(hostText, portValue);
   }
   return r[1];

@@ -10,7 +10,33 @@
 namespace relaytest {
 namespace {
 
-using CommandTest = RelayTest;
+class CommandTest : public RelayTest {
+ protected:
+  void TearDown() override {
+    release_ = true;  // a relay thread held in the resolver must be able to end
+    RelayTest::TearDown();
+  }
+
+  // The next connect request resolves its host only once release_ is set: until then the relay
+  // thread sits in the resolver with the link held.
+  void HoldConnectsInTheResolver() {
+    service_->SetResolverForTesting([this](const std::string&, std::vector<std::string>* out) {
+      entered_ = true;
+      while (!release_) platform::SleepMs(5);
+      *out = {"127.0.0.1"};
+      return true;
+    });
+    service_->SetServerAddress("slow.example", server_.port());
+  }
+  // Waits (bounded) until the relay thread is inside the held resolver.
+  bool WaitInTheResolver() {
+    for (int i = 0; i < 5000 && !entered_; ++i) platform::SleepMs(2);
+    return entered_;
+  }
+
+  std::atomic<bool> entered_{false};
+  std::atomic<bool> release_{false};
+};
 
 Bytes LastPayload(testsupport::SimulatedReader& reader, uint8_t code) {
   testsupport::ReaderFrameRecord f;
@@ -236,21 +262,12 @@ TEST_F(CommandTest, ModeTwoResetsTheCountersBeforeSending) {
 
 TEST_F(CommandTest, GateHoldsCommandsWhileAConnectRequestIsServed) {
   StartOn(3);
-  PointAtServer();
-  std::atomic<bool> release{false}, entered{false};
-  service_->SetResolverForTesting([&](const std::string&, std::vector<std::string>* out) {
-    entered = true;
-    while (!release) platform::SleepMs(5);
-    *out = {"127.0.0.1"};
-    return true;
-  });
-  service_->SetServerAddress("slow.example", server_.port());
+  HoldConnectsInTheResolver();
   ASSERT_TRUE(reader_->SendConnectRequest());
-  for (int i = 0; i < 2500 && !entered; ++i) platform::SleepMs(2);
-  EXPECT_TRUE(entered);  // the relay thread is now inside the connect
+  EXPECT_TRUE(WaitInTheResolver());  // the relay thread is now inside the connect
   std::thread releaser([&] {
     platform::SleepMs(400);
-    release = true;
+    release_ = true;
   });
   uint64_t start = platform::NowMs();
   EXPECT_EQ(service_->DisconnectPlatform(), 0);
@@ -268,27 +285,19 @@ TEST_F(CommandTest, GateHoldsCommandsWhileAConnectRequestIsServed) {
 // it with the counters already reset.
 TEST_F(CommandTest, ModeCommandPassesOneGateEvenWhenAConnectRequestFollowsIt) {
   StartOn(3);
-  std::atomic<bool> release{false}, entered{false};
-  service_->SetResolverForTesting([&](const std::string&, std::vector<std::string>* out) {
-    entered = true;
-    while (!release) platform::SleepMs(5);
-    *out = {"127.0.0.1"};
-    return true;
-  });
-  service_->SetServerAddress("slow.example", server_.port());
+  HoldConnectsInTheResolver();
   int passes = 0;
   service_->SetGatePassedHookForTesting([&] {
     if (++passes > 1) return;
     // The connect request now holds the link: the relay thread sits in the resolver.
     EXPECT_TRUE(reader_->SendConnectRequest());
-    for (int i = 0; i < 5000 && !entered; ++i) platform::SleepMs(2);
-    EXPECT_TRUE(entered);
+    EXPECT_TRUE(WaitInTheResolver());
   });
   // The connect is let go once the mode command reached the reader, or after a bound that a
   // command held by a second gate (5 s) runs past.
   std::thread releaser([&] {
     reader_->WaitFrames(0x02, 1, 15000);
-    release = true;
+    release_ = true;
   });
   const int result = service_->SetNetworkMode(2);
   releaser.join();

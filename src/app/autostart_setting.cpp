@@ -16,11 +16,16 @@ bool IsAutostartRegistered() {
 }
 
 bool ToggleAutostartRegistration(bool clickState) {
+  return ToggleAutostartRegistration(clickState, platform::ExecutablePath());
+}
+
+bool ToggleAutostartRegistration(bool clickState, const std::string& executablePath) {
   switch (platform::QueryAutostart(kAutostartName)) {
     case platform::AutostartState::kUnavailable:
       return false;
     case platform::AutostartState::kAbsent: {
-      std::string command = "\"" + platform::ExecutablePath() + "\"";
+      if (executablePath.empty()) return false;
+      std::string command = "\"" + executablePath + "\"";
       return platform::AddAutostart(kAutostartName, command) ? true : clickState;
     }
     case platform::AutostartState::kPresent:

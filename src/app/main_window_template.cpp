@@ -42,9 +42,11 @@ ControlTemplate Radio(int id, const char* text, int x, int y, int cx, int cy, bo
 ControlTemplate Check(int id, const char* text, int x, int y, int cx, int cy) {
   return Row(id, ControlKind::kCheckBox, text, x, y, cx, cy);
 }
+// Single-line edits scroll sideways; a multi-line edit wraps its text instead (the 64-digit
+// authorization code takes two lines rather than hiding its end).
 ControlTemplate Edit(int id, int x, int y, int cx, int cy, uint32_t style = ui::kStyleNone) {
-  return Row(id, ControlKind::kEdit, "", x, y, cx, cy,
-             style | ui::kStyleBorder | ui::kStyleAutoHScroll);
+  const uint32_t scroll = (style & ui::kStyleMultiLine) ? ui::kStyleNone : ui::kStyleAutoHScroll;
+  return Row(id, ControlKind::kEdit, "", x, y, cx, cy, style | ui::kStyleBorder | scroll);
 }
 ControlTemplate Spin(int id, int x, int y, int cx, int cy) {
   return Row(id, ControlKind::kUpDown, "", x, y, cx, cy,

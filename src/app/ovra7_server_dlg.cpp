@@ -35,7 +35,7 @@ COvra7ServerDlg::COvra7ServerDlg(DialogEnvironment env)
   configuredPort_ = s.port;
   savedNetworkMode_ = s.networkMode;
   autoStart_ = s.autoStart;
-  LogEnabled = s.log;
+  LogEnabled.store(s.log, std::memory_order_relaxed);
   usbHeartBeat_ = s.usbHeartBeat;
   cat1HeartBeat_ = s.cat1HeartBeat;
   networkChoice_ = savedNetworkMode_;
@@ -63,14 +63,12 @@ bool COvra7ServerDlg::OnInitDialog() {
   SetUpDownBuddy(ids::kCat1Spin, ids::kCat1Interval);
   CheckItem(ids::kAutostartSystem, IsAutostartRegistered());
   tray_.Add(*this, kIconApp, kIconApp, kTipDefault);
-  CheckItem(ids::kLog, LogEnabled != 0);
+  CheckItem(ids::kLog, LogEnabled.load(std::memory_order_relaxed) != 0);
   CheckItem(ids::kAutoStartService, autoStart_ != 0);
   RegisterPortNotifications();
   DiscoverPorts();
   if (autoStart_) {
-    serviceRequested_ = 1;
-    StartService();
-    SetTimer(kPortScanTimer, kScanPeriodMs);
+    StartCommand();  // as if the user had pressed start
   } else {
     serviceRequested_ = 0;
   }
@@ -224,8 +222,9 @@ void COvra7ServerDlg::ToggleServiceAutoStart() {
 }
 
 void COvra7ServerDlg::ToggleLog() {
-  LogEnabled = LogEnabled == 0 ? 1 : 0;
-  store_.WriteInt(keys::kSetSection, keys::kLog, LogEnabled);
+  const int now = LogEnabled.load(std::memory_order_relaxed) == 0 ? 1 : 0;
+  LogEnabled.store(now, std::memory_order_relaxed);
+  store_.WriteInt(keys::kSetSection, keys::kLog, now);
 }
 
 void COvra7ServerDlg::ShowAbout() {

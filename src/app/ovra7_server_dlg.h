@@ -114,6 +114,9 @@ class COvra7ServerDlg : public ui::Dialog {
   void ModeWatchdog();
   void RefreshStatus();
   void SetPortLabelFromService();
+  // After a message box inside a start: whether the service is still wanted and running, that
+  // is, no stop was handled while the box was open.
+  bool StartStillWanted() const;
   std::string PortName(int n) const;
 
   // Reader configuration panel (reader_panel.cpp).

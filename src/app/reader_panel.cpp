@@ -10,7 +10,9 @@ namespace {
 
 constexpr int kQualityProbes = 10;
 constexpr int kQualityPauseMs = 50;
-constexpr int kHostBufferBytes = 256;
+// What the panel takes from the port and address edits.
+constexpr size_t kPortCharacters = 8;
+constexpr size_t kHostCharacters = 254;
 
 }  // namespace
 
@@ -63,9 +65,8 @@ void COvra7ServerDlg::QueryAuthorization() {
 bool COvra7ServerDlg::ReadPlatformSettings() {
   uint8_t connect = 0, cache = 0;
   uint16_t port = 0;
-  char host[kHostBufferBytes] = {};
-  if (service_->GetPlatformInfo(&connect, &cache, &port, host) != 0) return false;
-  host[kHostBufferBytes - 1] = '\0';
+  std::string host;
+  if (service_->GetPlatformInfo(&connect, &cache, &port, &host) != 0) return false;
   platformConnectChoice_ = connect;
   dataCacheChoice_ = cache;
   SetItemText(ids::kServerPort, std::to_string(port));
@@ -80,8 +81,8 @@ void COvra7ServerDlg::QueryPlatform() {
 
 void COvra7ServerDlg::ChangePlatform() {
   UpdateData(true);
-  int port = LeadingDecimal(GetItemText(ids::kServerPort).substr(0, 8));
-  std::string host = GetItemText(ids::kServerAddress).substr(0, 254);
+  int port = LeadingDecimal(FirstCharacters(GetItemText(ids::kServerPort), kPortCharacters));
+  std::string host = FirstCharacters(GetItemText(ids::kServerAddress), kHostCharacters);
   int result = service_->SetPlatformInfo(static_cast<uint8_t>(platformConnectChoice_),
                                          static_cast<uint8_t>(dataCacheChoice_),
                                          static_cast<uint16_t>(port), host);

@@ -74,4 +74,14 @@ int LeadingDecimal(const std::string& text) {
   return static_cast<int>(negative ? 0u - value : value);
 }
 
+std::string FirstCharacters(const std::string& utf8, size_t count) {
+  size_t characters = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    // A character starts at every byte that is not a continuation byte (10xxxxxx).
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80 && characters++ == count)
+      return utf8.substr(0, i);
+  }
+  return utf8;
+}
+
 }  // namespace app

@@ -33,4 +33,8 @@ std::string QualityText(const QualityStats& stats);
 // give 0. Over-long numbers wrap at 32 bits instead of overflowing.
 int LeadingDecimal(const std::string& text);
 
+// The first count characters of a UTF-8 text, never cut inside a character (a cut Chinese
+// character would make the whole text unsendable to the reader).
+std::string FirstCharacters(const std::string& utf8, size_t count);
+
 }  // namespace app

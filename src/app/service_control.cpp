@@ -67,16 +67,28 @@ void COvra7ServerDlg::StartService() {
     else if (networkChoice_ == 1)
       mode = 1;
     int result = service_->SetNetworkMode(mode);
-    if (result == 0)
+    if (result == 0) {
       ShowModeInTray(mode);
-    else if (result > 0)
+    } else if (result > 0) {
       MessageBox("设置网络模式失败");
+      // The box ran a message loop of its own: a stop handled meanwhile (tray menu, control
+      // message, suspend, exit) has already brought the window to its state, which this start
+      // must not overwrite with timers and an online reader.
+      if (!StartStillWanted()) {
+        WriteLog("StartService: stopped while a message box was open");
+        return;
+      }
+    }
     SetTimer(kModeWatchdogTimer, kWatchdogPeriodMs);
     SetTimer(kStatusTimer, kStatusPeriodMs);
     readerOnline_ = 1;
   }
   SetPortLabelFromService();
   UpdateControlStates();
+}
+
+bool COvra7ServerDlg::StartStillWanted() const {
+  return serviceRequested_ != 0 && service_->IsRunning() != 0;
 }
 
 void COvra7ServerDlg::StopService(bool notify) {
@@ -92,7 +104,8 @@ void COvra7ServerDlg::StopService(bool notify) {
 void COvra7ServerDlg::StartCommand() {
   serviceRequested_ = 1;
   StartService();
-  SetTimer(kPortScanTimer, kScanPeriodMs);
+  // A stop command handled while the start showed a message ends the scans too.
+  if (serviceRequested_) SetTimer(kPortScanTimer, kScanPeriodMs);
 }
 
 void COvra7ServerDlg::StopCommand() {

@@ -15,9 +15,9 @@ std::string SettingsStore::DefaultFolder() {
 
 void SettingsStore::Prepare(const std::string& folder) {
   if (!folder.empty()) platform::PrepareFolder(folder);
-  // Paths keep the 260-character limit of the profile functions; a longer one is unusable.
   path_ = folder.empty() ? std::string() : folder + platform::PathSeparator() + "setting.ini";
-  if (path_.size() >= 260) path_.clear();
+  // A path the file functions refuse is unusable; a longer one is never cut into another.
+  if (!platform::PathFitsSystemLimit(path_)) path_.clear();
 }
 
 int SettingsStore::ReadInt(const char* section, const char* key, int defaultValue) const {

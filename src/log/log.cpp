@@ -8,7 +8,11 @@
 
 #include "platform/paths.h"
 
-volatile int LogEnabled = 0;
+std::atomic<int> LogEnabled{0};
+
+namespace {
+bool LogSwitchedOn() { return LogEnabled.load(std::memory_order_relaxed) != 0; }
+}  // namespace
 
 namespace ovra7log {
 namespace {
@@ -93,7 +97,7 @@ void WriteLogLine(const char* text) {
 }
 
 void WriteLog(const char* format, ...) {
-  if (!LogEnabled) return;
+  if (!LogSwitchedOn()) return;
   char line[1024];
   va_list args;
   va_start(args, format);
@@ -103,6 +107,6 @@ void WriteLog(const char* format, ...) {
 }
 
 void LogHex(const char* prefix, const void* bytes, size_t n) {
-  if (!LogEnabled) return;
+  if (!LogSwitchedOn()) return;
   WriteLogLine(ovra7log::HexDumpText(prefix, bytes, n).c_str());
 }

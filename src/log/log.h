@@ -2,13 +2,16 @@
 // Portable. Any thread may log; each call returns after its line was written and the file closed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Process-wide switch: while 0, WriteLog and LogHex do nothing (no formatting, no file access).
-// Loaded from the settings at start-up; read without a lock.
-extern volatile int LogEnabled;
+// Process-wide switch, 0 or 1: while 0, WriteLog and LogHex do nothing (no formatting, no file
+// access). Loaded from the settings at start-up and toggled on the UI thread; every thread that
+// logs reads it. Atomic so that this is no data race, read relaxed and without the log lock: a
+// change only has to show up at a thread's next line, it orders nothing else.
+extern std::atomic<int> LogEnabled;
 
 // printf-style line; the formatted text is cut at 1023 characters.
 void WriteLog(const char* format, ...)

@@ -9,7 +9,7 @@ namespace platform {
 
 enum class AutostartState {
   kUnavailable,  // the Run key (or the config folder) cannot be opened
-  kAbsent,       // not registered, or the stored data does not fit 260 bytes
+  kAbsent,       // not registered, or the stored data does not fit 260 characters (zero included)
   kPresent,      // registered, whatever command it holds
 };
 

@@ -1,7 +1,9 @@
-# Serial port, sockets, clock, thread start, per-user temporary folder: what the relay and the log need.
+# Serial port, sockets, clock, thread start, per-user temporary folder, the serial link's code
+# page: what the relay and the log need.
 add_library(ovra7_platform_core STATIC
   clock.cpp
   ${OVRA7_OS}/app_data.cpp
+  ${OVRA7_OS}/code_page_936.cpp
   ${OVRA7_OS}/paths.cpp
   ${OVRA7_OS}/serial.cpp
   ${OVRA7_OS}/socket.cpp

@@ -5,8 +5,8 @@
 
 namespace platform {
 
-// Full UTF-8 path of the running executable, "" when it cannot be had.
-// Windows: GetModuleFileNameW (260 characters at most). Linux: /proc/self/exe.
+// Full UTF-8 path of the running executable, "" when it cannot be had (never a cut one).
+// Windows: GetModuleFileNameW, so "" for 260 characters or more. Linux: /proc/self/exe.
 std::string ExecutablePath();
 
 // The product version text. Windows: "\StringFileInfo\<lang><codepage>\ProductVersion" of the

@@ -16,6 +16,11 @@ std::string UserTempDir();
 // The path separator of this system ("\\" or "/").
 const char* PathSeparator();
 
+// Whether the system's file functions take a path (UTF-8) this long, counted as the system
+// counts: Windows UTF-16 units, at most 259 and the terminator (MAX_PATH); Linux bytes, below
+// PATH_MAX. A non-ASCII folder is thus as usable as an ASCII one of the same length in characters.
+bool PathFitsSystemLimit(const std::string& path);
+
 // The local wall-clock time, for log time stamps.
 struct LocalTime {
   int year, month, day, hour, minute, second, millisecond;

@@ -17,8 +17,10 @@ int ReadIniFileInt(const std::string& path, const std::string& section, const st
 bool WriteIniFileString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value);
 
-// Creates one folder level when it does not exist (Windows: then gives it the "normal"
-// attributes). true when the folder exists afterwards.
+// Creates the folder when it does not exist. Windows: one level, then the "normal" attributes
+// (the application-data folder above it always exists). Linux: any missing parents too, each
+// with mode 0700, since on a fresh account not even ~/.config (or $XDG_CONFIG_HOME) exists;
+// folders that exist keep their mode. true when the folder exists afterwards.
 bool PrepareFolder(const std::string& path);
 
 }  // namespace platform

@@ -44,7 +44,8 @@ class Ovra7Service {
   static constexpr int kGateTimeoutMs = 5000;
   static constexpr int kServerSendTimeoutMs = 5000;
   static constexpr int kMaxCandidates = 5;
-  static constexpr int kMaxPlatformHost = 250;
+  static constexpr int kMaxPlatformHost = 250;       // bytes on the wire, code page 936
+  static constexpr int kMaxPlatformHostShown = 240;  // bytes of the reader's answer taken
   // The default card server; deployment data, replaced by the reader's platform address.
   static const char* const kDefaultServerHost;
 
@@ -90,11 +91,14 @@ class Ovra7Service {
   int DisconnectPlatform();
   // auth: 32 raw bytes; mac: 12 characters; iccid: 20 characters (not terminated).
   int GetAuthorizationInfo(uint8_t* auth, char* mac, char* iccid);
-  // A host text longer than 250 bytes is refused without sending (-1).
+  // host is UTF-8 and goes to the reader in code page 936. A host that code page 936 cannot
+  // encode, or that takes more than 250 bytes in it, is refused without sending (-1).
   int SetPlatformInfo(uint8_t connectMethod, uint8_t dataCache, uint16_t port,
                       const std::string& host);
-  // host: at least 241 bytes; receives at most 240 characters and a terminator.
-  int GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, uint16_t* port, char* host);
+  // host receives the reader's text (at most 240 bytes of code page 936, up to its first zero)
+  // as UTF-8; bytes that are no character of the code page show as U+FFFD.
+  int GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, uint16_t* port,
+                      std::string* host);
   // Relay thread: no gate, no wait.
   int NotifyConnectResult(uint8_t x, uint8_t y);
   // Relay thread: a waiting command that always ends by its time-out (only the relay reads).
@@ -130,6 +134,10 @@ class Ovra7Service {
 
   // Tests replace the resolver (default: platform::ResolveIPv4).
   void SetResolverForTesting(HostResolver resolver) { resolver_ = std::move(resolver); }
+  // Tests see each time the gate lets a reader command through, on the calling thread, before
+  // the command goes on (so they can make something happen right there). Read without a lock:
+  // set it before commands run.
+  void SetGatePassedHookForTesting(std::function<void()> hook) { gatePassed_ = std::move(hook); }
 
  private:
   std::unique_ptr<platform::SerialPort> OpenComm(int n, int baud);
@@ -146,9 +154,13 @@ class Ovra7Service {
   platform::SocketHandle ConnectWithTimeout(const std::string& address, int port, int timeoutMs);
   int SendServer(const uint8_t* data, int n);
 
+  // WaitComCanSend for a command, then the test hook when it let the command through.
+  int PassGate();
   // The standard transaction: gate, reset the event, write, wait. Returns 0 with the answer in
   // area (kResponseAreaSize bytes, zero-filled), or -1 / -3 / -7.
   int Transact(const uint8_t* payload, int n, int timeoutMs, uint8_t* area);
+  // The transaction after its gate: reset the event, write, wait. 0, -3 or -7 as above.
+  int SendAndWait(const uint8_t* payload, int n, int timeoutMs, uint8_t* area);
   int WaitResponse(int timeoutMs, uint8_t* area);
 
   std::atomic<platform::SocketHandle> socketHandle_{platform::kInvalidSocket};
@@ -178,4 +190,5 @@ class Ovra7Service {
 
   SerialOpener opener_;
   HostResolver resolver_;
+  std::function<void()> gatePassed_;
 };

@@ -6,6 +6,7 @@
 
 #include "log/log.h"
 #include "relay/ovra7_service.h"
+#include "relay/serial_text.h"
 
 using namespace relay;
 
@@ -28,8 +29,18 @@ int Ovra7Service::WaitResponse(int timeoutMs, uint8_t* area) {
   return 0;
 }
 
+int Ovra7Service::PassGate() {
+  if (!WaitComCanSend()) return 0;
+  if (gatePassed_) gatePassed_();
+  return 1;
+}
+
 int Ovra7Service::Transact(const uint8_t* payload, int n, int timeoutMs, uint8_t* area) {
-  if (!WaitComCanSend()) return -1;
+  if (!PassGate()) return -1;
+  return SendAndWait(payload, n, timeoutMs, area);
+}
+
+int Ovra7Service::SendAndWait(const uint8_t* payload, int n, int timeoutMs, uint8_t* area) {
   responseEvent_.Reset();
   // A failed write clears `running`; the wait below then runs out.
   WriteCom(payload, n);
@@ -50,11 +61,13 @@ int Ovra7Service::QueryCat1Module(uint8_t* model, uint8_t* secondByte) {
 }
 
 int Ovra7Service::SetNetworkMode(int mode) {
-  if (!WaitComCanSend()) return -1;
+  // One gate, then the reset, then the send: a second gate could make the command wait for a
+  // connect request that came in meanwhile, or refuse it after the counters were already reset.
+  if (!PassGate()) return -1;
   if (mode == 2) StopServerConnect();
   const uint8_t request[] = {kSetNetworkMode, static_cast<uint8_t>(mode), 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = SendAndWait(request, sizeof request, kCommandTimeoutMs, r);
   if (result != 0) return result;
   return r[0] == kSetNetworkMode ? r[1] : 0;
 }
@@ -96,9 +109,15 @@ int Ovra7Service::GetAuthorizationInfo(uint8_t* auth, char* mac, char* iccid) {
 
 int Ovra7Service::SetPlatformInfo(uint8_t connectMethod, uint8_t dataCache, uint16_t port,
                                   const std::string& host) {
-  // The request buffer holds 256 bytes: code, method, cache, two port bytes, host, terminator.
-  if (host.size() > static_cast<size_t>(kMaxPlatformHost)) {
-    WriteLog("SetPlatformInfo host too long: %d", static_cast<int>(host.size()));
+  std::string wire;
+  if (!relay::Utf8ToReaderText(host, &wire)) {
+    WriteLog("SetPlatformInfo host not in code page 936");
+    return -1;
+  }
+  // The request buffer holds 256 bytes: code, method, cache, two port bytes, host, terminator;
+  // the host counts in the reader's bytes, not in UTF-8's.
+  if (wire.size() > static_cast<size_t>(kMaxPlatformHost)) {
+    WriteLog("SetPlatformInfo host too long: %d", static_cast<int>(wire.size()));
     return -1;
   }
   uint8_t request[kRequestBufferSize];
@@ -108,15 +127,15 @@ int Ovra7Service::SetPlatformInfo(uint8_t connectMethod, uint8_t dataCache, uint
   request[2] = dataCache;
   request[3] = static_cast<uint8_t>(port & 0xFF);
   request[4] = static_cast<uint8_t>(port >> 8);
-  std::memcpy(request + 5, host.data(), host.size());
+  std::memcpy(request + 5, wire.data(), wire.size());
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, static_cast<int>(host.size()) + 6, kCommandTimeoutMs, r);
+  int result = Transact(request, static_cast<int>(wire.size()) + 6, kCommandTimeoutMs, r);
   if (result != 0) return result;
   return r[0] == kSetPlatformInfo ? r[1] : 0;
 }
 
 int Ovra7Service::GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, uint16_t* port,
-                                  char* host) {
+                                  std::string* host) {
   const uint8_t request[] = {kGetPlatformInfo, 0, 0};
   uint8_t r[kResponseAreaSize];
   int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
@@ -125,16 +144,13 @@ int Ovra7Service::GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, ui
   if (r[1] == 0) {
     const char* text = reinterpret_cast<const char*>(r + 7);
     size_t len = 0;
-    while (len < 240 && text[len] != '\0') ++len;
-    std::string hostText(text, len);
+    while (len < kMaxPlatformHostShown && text[len] != '\0') ++len;
+    const std::string hostText = relay::ReaderTextToUtf8(text, len);
     const int portValue = Le16(r + 5);
     if (connectMethod) *connectMethod = r[3];
     if (dataCache) *dataCache = r[4];
     if (port) *port = static_cast<uint16_t>(portValue);
-    if (host) {
-      std::memcpy(host, hostText.data(), len);
-      host[len] = '\0';
-    }
+    if (host) *host = hostText;
     SetServerAddress(hostText, portValue);
   }
   return r[1];
@@ -155,7 +171,7 @@ int Ovra7Service::NotifyServerLost(uint8_t arg) {
 }
 
 int Ovra7Service::TestNetworkQuality(uint8_t a, uint8_t b) {
-  if (!WaitComCanSend()) return -1;
+  if (!PassGate()) return -1;
   responseEvent_.Reset();
   const uint8_t request[] = {kTestNetworkQuality, a, b};
   WriteCom(request, sizeof request);
@@ -194,7 +210,7 @@ int Ovra7Service::SetHeartBeatInterval(int usbSeconds, int cat1Seconds, bool noW
                              static_cast<uint8_t>(cat1Seconds & 0xFF),
                              static_cast<uint8_t>((cat1Seconds >> 8) & 0xFF)};
   if (noWait) {
-    if (!WaitComCanSend()) return 0;  // the push is skipped; the no-wait form reports 0
+    if (!PassGate()) return 0;  // the push is skipped; the no-wait form reports 0
     responseEvent_.Reset();
     WriteCom(request, sizeof request);
     return 0;

@@ -6,6 +6,7 @@
 
 #include "log/log.h"
 #include "relay/ovra7_service.h"
+#include "relay/serial_text.h"
 #include "upgrade/download_request.h"
 
 namespace {
@@ -28,7 +29,10 @@ void Ovra7Service::procDownloadUpgradeFile(const uint8_t* data, int n) {
   int state = UpgradeDownloader::Idle;
   uint32_t bytes = 0;
   if (request.complete()) {
-    downloader_->procDownload(request.label, request.md5Hex, request.url, request.enterDfu);
+    // Label and address arrive in code page 936; the downloader and the file names speak UTF-8.
+    const std::string label = relay::ReaderTextToUtf8(request.label.data(), request.label.size());
+    const std::string url = relay::ReaderTextToUtf8(request.url.data(), request.url.size());
+    downloader_->procDownload(label, request.md5Hex, url, request.enterDfu);
     downloader_->getStatus(&state, &bytes);
   } else {
     // A status poll. While idle the reader gets the short form.

@@ -34,7 +34,7 @@ enum ControlStyle : uint32_t {
   kStyleNone = 0,
   kStyleDefault = 1u << 0,       // push button: the default button (Enter presses it)
   kStyleGroupStart = 1u << 1,    // radio button: first of a group; any control: starts a tab group
-  kStyleMultiLine = 1u << 2,     // edit: several lines, Enter inserts a line break
+  kStyleMultiLine = 1u << 2,     // edit: several lines, wrapped at its edge; Enter breaks a line
   kStyleDigitsOnly = 1u << 3,    // edit: typing accepts only the digits 0-9
   kStyleCenter = 1u << 4,        // static: centred text
   kStyleRight = 1u << 5,         // static: right-aligned text
@@ -46,6 +46,7 @@ enum ControlStyle : uint32_t {
   kStyleHidden = 1u << 11,       // any control: not visible when the dialog is created
   kStyleVScroll = 1u << 12,      // edit, combo box: vertical scroll bar
   kStyleAutoHScroll = 1u << 13,  // edit, combo box: text scrolls sideways instead of stopping
+                                 // (multi-line edit: its lines no longer wrap)
   kStyleBorder = 1u << 14,       // static, edit: a thin border
 };
 

@@ -30,9 +30,12 @@ std::string PackageCacheFolder() {
 }
 
 std::string BuildTempName(const std::string& url, const std::string& md5Upper) {
+  // Signed and versioned links carry a query ("reader.dfu?x=1"); the name must still end in the
+  // package's own extension, or the cache choice, which looks for ".dfu", never finds it.
+  const std::string address = url.substr(0, url.find_first_of("?#"));
   std::string segment;
-  size_t slash = url.rfind('/');
-  if (slash != std::string::npos) segment = url.substr(slash + 1);
+  size_t slash = address.rfind('/');
+  if (slash != std::string::npos) segment = address.substr(slash + 1);
   for (char& c : segment) {
     if (IsUnsafeNameChar(static_cast<unsigned char>(c))) c = '_';
   }
@@ -48,7 +51,7 @@ bool BuildTempPath(const std::string& tempDir, const char* separator, const std:
   out[0] = '\0';
   if (tempDir.empty()) return false;
   std::string path = tempDir + separator + BuildTempName(url, md5Upper);
-  if (path.size() + 1 > size) return false;
+  if (path.size() + 1 > size || !platform::PathFitsSystemLimit(path)) return false;
   std::memcpy(out, path.c_str(), path.size() + 1);
   return true;
 }

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <string>
 
-// Longest path a package file may have, terminator included; a longer one is refused rather
-// than cut, so a cut name can never name another file.
-constexpr size_t kPackagePathBufferSize = 260;
+// Room for the longest path either system takes, terminator included: Windows 259 UTF-16 units
+// (up to 3 bytes of UTF-8 each), Linux PATH_MAX bytes. Whether the system takes a path is
+// platform::PathFitsSystemLimit's to say; a longer one is refused rather than cut, so a cut name
+// can never name another file.
+constexpr size_t kPackagePathBufferSize = 4096;
 
 // The settings folder "OvraNetService" under the per-user application-data folder, and the
 // package cache "OvraNetService/DFU" below it; no trailing separator. "" when the per-user
@@ -16,13 +18,15 @@ std::string SettingsFolder();
 std::string PackageCacheFolder();
 
 // The temporary name of a package: base + "_" + md5Upper + extension, where base and extension
-// come from the last "/"-segment of url split at its last ".". Characters that cannot stand in
+// come from the last "/"-segment of url split at its last "."; the query ("?...") and the
+// fragment ("#...") are not part of that segment. Characters that cannot stand in
 // a file name on either system (path separators, drive colon, wildcards, quotes, pipes, control
 // characters) become "_", so the name never leaves the folder it is put in.
 std::string BuildTempName(const std::string& url, const std::string& md5Upper);
 
 // tempDir (ending in a separator) + separator + name, into out (size bytes, terminated).
-// False, with out set to "", when tempDir is empty or the path does not fit.
+// False, with out set to "", when tempDir is empty, the path does not fit out, or it is longer
+// than this system's file functions take.
 bool BuildTempPath(const std::string& tempDir, const char* separator, const std::string& url,
                    const std::string& md5Upper, char* out, size_t size);
 

@@ -7,10 +7,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "app/autostart_setting.h"
+#include "app/settings_store.h"
 #include "platform/autostart.h"
 #include "platform/executable.h"
 #include "platform/single_instance.h"
@@ -60,6 +62,54 @@ TEST(PosixDesktop, AutostartEntryHoldsTheQuotedPathAndTogglesBothWays) {
   ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/elsewhere/ovra7server\""));
   EXPECT_FALSE(app::ToggleAutostartRegistration(false));
   EXPECT_FALSE(app::IsAutostartRegistered());
+}
+
+// An executable path that cannot be had registers nothing: an entry with an empty quoted
+// command would start nothing at the next logon and would read as registered.
+TEST(PosixDesktop, UnknownExecutablePathWritesNothingAndLeavesTheBoxClear) {
+  testsupport::TempFolder temp;
+  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
+  EXPECT_FALSE(app::ToggleAutostartRegistration(true, ""));
+  EXPECT_FALSE(app::IsAutostartRegistered());
+  EXPECT_FALSE(std::filesystem::exists(temp.file("autostart/OvraNetService.desktop")));
+}
+
+int ModeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+// A fresh account has no ~/.config yet (nor the folder $XDG_CONFIG_HOME names): the settings
+// folder and the autostart entry get their missing parents, private to the user.
+TEST(PosixDesktop, FreshAccountGetsItsMissingConfigFoldersPrivately) {
+  testsupport::TempFolder temp;
+  ScopedEnv home("HOME", temp.file("home"));
+  ASSERT_EQ(0, mkdir(temp.file("home").c_str(), 0755));
+  ASSERT_EQ(0, chmod(temp.file("home").c_str(), 0755));
+  {
+    ScopedEnv noConfig("XDG_CONFIG_HOME", "");  // empty: the default under $HOME
+    app::SettingsStore store;
+    store.Prepare(app::SettingsStore::DefaultFolder());
+    EXPECT_EQ(store.path(), temp.file("home/.config/OvraNetService/setting.ini"));
+    EXPECT_TRUE(store.WriteInt("Set", "Log", 1));
+    EXPECT_EQ(1, store.Load().log);
+    EXPECT_EQ(0700, ModeOf(temp.file("home/.config")));
+    EXPECT_EQ(0700, ModeOf(temp.file("home/.config/OvraNetService")));
+    EXPECT_EQ(0755, ModeOf(temp.file("home"))) << "a folder that exists keeps its mode";
+  }
+  ScopedEnv config("XDG_CONFIG_HOME", temp.file("elsewhere/deeper/config"));
+  app::SettingsStore store;
+  store.Prepare(app::SettingsStore::DefaultFolder());
+  EXPECT_TRUE(store.WriteInt("COM", "PORT", 4));
+  EXPECT_EQ(4, store.Load().port);
+  EXPECT_EQ(0700, ModeOf(temp.file("elsewhere")));
+  EXPECT_EQ(0700, ModeOf(temp.file("elsewhere/deeper/config/OvraNetService")));
+
+  ScopedEnv other("XDG_CONFIG_HOME", temp.file("another/config"));
+  EXPECT_TRUE(app::ToggleAutostartRegistration(true, "/opt/ovra7/ovra7server"));
+  EXPECT_NE(std::string::npos, ReadAll(temp.file("another/config/autostart/OvraNetService.desktop"))
+                                   .find("Exec=\"/opt/ovra7/ovra7server\"\n"));
+  EXPECT_EQ(0700, ModeOf(temp.file("another")));
 }
 
 TEST(PosixDesktop, SecondLockFailsAndTheControlSocketServesOnlyWellFormedRequests) {

@@ -33,3 +33,14 @@ TEST(ReaderText, QualityStatisticsAndEditNumbers) {
   EXPECT_EQ(12, app::LeadingDecimal(" 12ab"));
   EXPECT_EQ(-5, app::LeadingDecimal("-5"));
 }
+
+// The panel takes at most so many characters from an edit: a Chinese character is never cut.
+TEST(ReaderText, FirstCharactersNeverCutsACharacter) {
+  EXPECT_EQ(app::FirstCharacters("card.example", 4), "card");
+  EXPECT_EQ(app::FirstCharacters("读卡平台", 2), "读卡");
+  EXPECT_EQ(app::FirstCharacters(std::string("a读\xF0\x9F\x98\x80") + "b", 3),
+            "a读\xF0\x9F\x98\x80");
+  EXPECT_EQ(app::FirstCharacters("读卡", 5), "读卡");
+  EXPECT_EQ(app::FirstCharacters("读卡", 0), "");
+  EXPECT_EQ(app::FirstCharacters("", 3), "");
+}

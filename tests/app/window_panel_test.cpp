@@ -108,6 +108,37 @@ TEST_F(WindowTest, PlatformSettingsQueryAndChangeSendWhatTheEditsHold) {
   EXPECT_EQ("10.1.2.3", Text(ids::kServerAddress));
 }
 
+// A Chinese address typed into the panel reaches the reader in its code page and reads back
+// unchanged; a long one is taken whole (254 characters, not 254 bytes of UTF-8).
+TEST_F(WindowTest, ChineseAddressInThePanelRoundTripsThroughTheReader) {
+  auto& reader = AddReader(3);
+  MakeWindow();
+  Show(true);
+  ASSERT_TRUE(host_.TypeText(*window_, ids::kServerAddress, "读卡平台.示例.cn"));
+  ASSERT_TRUE(host_.Click(*window_, ids::kChangePlatform));
+  EXPECT_EQ("修改平台信息成功", LastBox());
+  EXPECT_EQ("\xB6\xC1\xBF\xA8\xC6\xBD\xCC\xA8.\xCA\xBE\xC0\xFD.cn", reader.Config().platformHost);
+  ASSERT_TRUE(host_.TypeText(*window_, ids::kServerAddress, ""));
+  ASSERT_TRUE(host_.Click(*window_, ids::kQueryPlatform));
+  EXPECT_EQ("读卡平台.示例.cn", Text(ids::kServerAddress));
+  EXPECT_EQ("读卡平台.示例.cn", window_->service().GetServerHost());
+
+  std::string hundred;  // 300 bytes of UTF-8, 200 on the wire
+  for (int i = 0; i < 100; ++i) hundred += "卡";
+  ASSERT_TRUE(host_.TypeText(*window_, ids::kServerAddress, hundred));
+  ASSERT_TRUE(host_.Click(*window_, ids::kChangePlatform));
+  EXPECT_EQ("修改平台信息成功", LastBox());
+  EXPECT_EQ(200u, reader.Config().platformHost.size());
+  ASSERT_TRUE(host_.Click(*window_, ids::kQueryPlatform));
+  EXPECT_EQ(hundred, Text(ids::kServerAddress));
+
+  // A character the reader's code page has no code for: refused, nothing stored.
+  ASSERT_TRUE(host_.TypeText(*window_, ids::kServerAddress, "srv\xF0\x9F\x98\x80.cn"));
+  ASSERT_TRUE(host_.Click(*window_, ids::kChangePlatform));
+  EXPECT_EQ("修改平台信息失败", LastBox());
+  EXPECT_EQ(200u, reader.Config().platformHost.size());
+}
+
 TEST_F(WindowTest, ConnectionStatusShowsSignedBytesOrTheFailure) {
   testsupport::ReaderConfig config = ReachableConfig();
   config.connectStatusCode = 0xfe;

@@ -84,6 +84,64 @@ TEST_F(WindowTest, ModeRefusedAfterStartIsReportedAndUnknownModuleShown) {
   EXPECT_EQ(app::kIconApp, window_->trayIcon().icon_id());
 }
 
+// "设置网络模式失败" is open inside a start when a stop arrives (tray menu, --control stop,
+// suspend). Once the box is answered the start goes no further: a stopped service is not shown
+// online, no status or watchdog timer runs, and a stopped service gets no port scans.
+TEST_F(WindowTest, StopHandledWhileTheStartsMessageBoxIsOpenEndsThatStart) {
+  testsupport::ReaderConfig config = ReachableConfig();
+  config.status[0x02] = 3;  // the reader refuses the mode: every start shows the box
+  auto& reader = AddReader(3, config);
+  WriteSettings("[SETTING]\nAutoStart=0\n");
+  MakeWindow();
+  Show();
+  auto expectStopped = [&](const char* how) {
+    EXPECT_FALSE(window_->service().IsRunning()) << how;
+    EXPECT_FALSE(window_->readerOnline()) << how;
+    EXPECT_FALSE(host_.IsTimerRunning(*window_, app::kStatusTimer)) << how;
+    EXPECT_FALSE(host_.IsTimerRunning(*window_, app::kModeWatchdogTimer)) << how;
+    EXPECT_FALSE(Enabled(ids::kSwitchMode)) << how;
+  };
+  auto stopBy = [&](const char* how, std::function<void()> stop) {
+    host_.ClearMessageBoxes();
+    host_.ScriptWhileMessageBoxOpen([&, stop] {
+      ASSERT_TRUE(window_->service().IsRunning()) << how;
+      stop();
+      ASSERT_FALSE(window_->service().IsRunning()) << how;
+    });
+    ASSERT_TRUE(host_.Click(*window_, ids::kStart)) << how;
+    EXPECT_EQ(std::vector<std::string>{"设置网络模式失败"}, BoxTexts()) << how;
+  };
+
+  stopBy("tray menu", [&] {
+    host_.ScriptMenuChoice(ids::kTrayStop);
+    ASSERT_TRUE(host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp));
+  });
+  expectStopped("tray menu");
+  EXPECT_FALSE(window_->serviceRequested());
+  EXPECT_FALSE(host_.IsTimerRunning(*window_, app::kPortScanTimer));
+  EXPECT_EQ("当前服务未启动", Text(ids::kPortLabel));
+  EXPECT_TRUE(Enabled(ids::kStart));
+
+  stopBy("control message",
+         [&] { EXPECT_EQ(1, window_->SendMessage(app::WM_SERVICE_CONTROL, 1, 0)); });
+  expectStopped("control message");
+  EXPECT_FALSE(window_->serviceRequested());
+  EXPECT_FALSE(host_.IsTimerRunning(*window_, app::kPortScanTimer));
+  host_.AdvanceTime(60000);
+  EXPECT_EQ(2u, Count(reader, 0x01)) << "nothing started the service again";
+
+  // Suspend keeps the service wanted: the scan after the resume brings it back (its own box
+  // is answered at once this time).
+  stopBy("suspend", [&] { EXPECT_EQ(1, host_.SendPowerBroadcast(*window_, ui::kPowerSuspend)); });
+  expectStopped("suspend");
+  EXPECT_TRUE(window_->serviceRequested());
+  EXPECT_EQ(1, host_.SendPowerBroadcast(*window_, ui::kPowerResumeAutomatic));
+  host_.AdvanceTime(20000);
+  EXPECT_TRUE(window_->readerOnline());
+  EXPECT_TRUE(host_.IsTimerRunning(*window_, app::kStatusTimer));
+  EXPECT_TRUE(host_.IsTimerRunning(*window_, app::kModeWatchdogTimer));
+}
+
 TEST_F(WindowTest, NoReaderThenPluggedInStartsAboutHalfASecondAfterTheDeviceEvent) {
   MakeWindow();
   EXPECT_FALSE(window_->readerOnline());

@@ -10,7 +10,7 @@ namespace {
 TEST_F(WindowTest, NoSettingsFileGivesTheDefaultsAndSendsNothingToTheReader) {
   auto& reader = AddReader(3);
   MakeWindow(false);
-  EXPECT_EQ(0, LogEnabled);
+  EXPECT_EQ(0, LogEnabled.load());
   EXPECT_EQ(0, window_->configuredPort());
   EXPECT_EQ(0, window_->savedNetworkMode());
   EXPECT_TRUE(window_->IsItemChecked(ids::kAutoStartService));
@@ -32,7 +32,7 @@ TEST_F(WindowTest, SettingsAreReadWithoutCaseAndBadValuesDoNotHurt) {
   EXPECT_EQ(1, window_->GetRadioIndex(ids::kModeAuto));
   EXPECT_EQ("90", Text(ids::kUsbInterval));
   EXPECT_EQ("0", Text(ids::kCat1Interval));  // no digits: 0, checked only before sending
-  EXPECT_EQ(1, LogEnabled);
+  EXPECT_EQ(1, LogEnabled.load());
   EXPECT_TRUE(window_->IsItemChecked(ids::kLog));
   EXPECT_FALSE(window_->serviceRequested());
 }
@@ -46,10 +46,10 @@ TEST_F(WindowTest, CheckBoxesWriteTheirKeysAtTheClick) {
   ASSERT_TRUE(host_.Click(*window_, ids::kAutoStartService));
   EXPECT_EQ(1, Setting("SETTING", "AutoStart"));
   ASSERT_TRUE(host_.Click(*window_, ids::kLog));
-  EXPECT_EQ(1, LogEnabled);
+  EXPECT_EQ(1, LogEnabled.load());
   EXPECT_EQ(1, Setting("Set", "Log"));
   ASSERT_TRUE(host_.Click(*window_, ids::kLog));
-  EXPECT_EQ(0, LogEnabled);
+  EXPECT_EQ(0, LogEnabled.load());
   EXPECT_EQ(0, Setting("Set", "Log"));
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -110,6 +113,44 @@ TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {
     EXPECT_TRUE(std::regex_match(line, shape)) << line;
   }
   EXPECT_EQ(count, 200);
+}
+
+// The UI thread flips the switch while the relay and download threads log. The thread sanitizer
+// build reports a plain integer switch here as a data race; every build checks that lines stay
+// whole and that a switch turned off stops the lines of every thread.
+TEST_F(LogTest, SwitchFlipsWhileOtherThreadsLog) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 2; ++t) {
+    writers.emplace_back([&, t] {
+      while (!stop.load()) WriteLog("writer %d", t);
+    });
+  }
+  for (int i = 0; i < 200; ++i) {
+    LogEnabled = i % 2;
+    std::this_thread::yield();
+  }
+  LogEnabled = 1;
+  auto lineCount = [] {
+    std::string text = ReadAll(ovra7log::CurrentLogPath());
+    return std::count(text.begin(), text.end(), '\n');
+  };
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (lineCount() < 50 && std::chrono::steady_clock::now() < bound) std::this_thread::yield();
+  LogEnabled = 0;
+  stop = true;
+  for (auto& w : writers) w.join();
+
+  std::string before = ReadAll(ovra7log::CurrentLogPath());
+  WriteLog("after the switch went off");
+  EXPECT_EQ(ReadAll(ovra7log::CurrentLogPath()), before);
+  std::istringstream text(before);
+  std::regex shape(R"(^\S+ \S+ writer [01]$)");
+  int count = 0;
+  for (std::string line; std::getline(text, line); ++count) {
+    EXPECT_TRUE(std::regex_match(line, shape)) << line;
+  }
+  EXPECT_GE(count, 50);
 }
 
 }  // namespace

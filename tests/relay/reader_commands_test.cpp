@@ -10,7 +10,33 @@
 namespace relaytest {
 namespace {
 
-using CommandTest = RelayTest;
+class CommandTest : public RelayTest {
+ protected:
+  void TearDown() override {
+    release_ = true;  // a relay thread held in the resolver must be able to end
+    RelayTest::TearDown();
+  }
+
+  // The next connect request resolves its host only once release_ is set: until then the relay
+  // thread sits in the resolver with the link held.
+  void HoldConnectsInTheResolver() {
+    service_->SetResolverForTesting([this](const std::string&, std::vector<std::string>* out) {
+      entered_ = true;
+      while (!release_) platform::SleepMs(5);
+      *out = {"127.0.0.1"};
+      return true;
+    });
+    service_->SetServerAddress("slow.example", server_.port());
+  }
+  // Waits (bounded) until the relay thread is inside the held resolver.
+  bool WaitInTheResolver() {
+    for (int i = 0; i < 5000 && !entered_; ++i) platform::SleepMs(2);
+    return entered_;
+  }
+
+  std::atomic<bool> entered_{false};
+  std::atomic<bool> release_{false};
+};
 
 Bytes LastPayload(testsupport::SimulatedReader& reader, uint8_t code) {
   testsupport::ReaderFrameRecord f;
@@ -60,12 +86,12 @@ TEST_F(CommandTest, EveryCommandSendsItsPayloadAndTakesItsOutputs) {
 
   uint8_t method = 9, cache = 9;
   uint16_t port = 0;
-  char host[241] = {};
-  EXPECT_EQ(service_->GetPlatformInfo(&method, &cache, &port, host), 0);
+  std::string host;
+  EXPECT_EQ(service_->GetPlatformInfo(&method, &cache, &port, &host), 0);
   EXPECT_EQ(method, 1);
   EXPECT_EQ(cache, 1);
   EXPECT_EQ(port, 21313);
-  EXPECT_STREQ(host, "10.1.2.3");
+  EXPECT_EQ(host, "10.1.2.3");
   EXPECT_EQ(service_->GetServerHost(), "10.1.2.3");  // the reader's address is adopted
   EXPECT_EQ(service_->GetServerPort(), 21313);
 
@@ -106,9 +132,9 @@ TEST_F(CommandTest, StatusBytesAndUntouchedOutputs) {
   uint8_t status = 0x66, type = 0x66;
   EXPECT_EQ(service_->QueryConnectStatus(&status, &type), 1);
   EXPECT_EQ(status, 0x66);
-  char host[241] = "unchanged";
-  EXPECT_EQ(service_->GetPlatformInfo(nullptr, nullptr, nullptr, host), 2);
-  EXPECT_STREQ(host, "unchanged");
+  std::string host = "unchanged";
+  EXPECT_EQ(service_->GetPlatformInfo(nullptr, nullptr, nullptr, &host), 2);
+  EXPECT_EQ(host, "unchanged");
   EXPECT_NE(service_->GetServerHost(), "127.0.0.1");
   int usb = -5;
   EXPECT_EQ(service_->GetHeartBeatInterval(&usb, nullptr), -3);
@@ -165,6 +191,60 @@ TEST_F(CommandTest, OverlongPlatformHostIsRefusedWithoutSending) {
   EXPECT_EQ(LastPayload(*reader_, 0x08).size(), 256u);
 }
 
+// The reader keeps its texts in code page 936: a Chinese host goes out in it and comes back as
+// UTF-8, and the 250-byte limit counts the reader's bytes (two per Chinese character).
+TEST_F(CommandTest, ChineseHostRoundTripsThroughTheReadersCodePage) {
+  StartOn(3);
+  const std::string host = "读卡平台.示例.cn";
+  EXPECT_EQ(service_->SetPlatformInfo(1, 0, 21313, host), 0);
+  EXPECT_EQ(LastPayload(*reader_, 0x08),
+            (Bytes{0x08, 0x01, 0x00, 0x41, 0x53, 0xB6, 0xC1, 0xBF, 0xA8, 0xC6, 0xBD,
+                   0xCC, 0xA8, '.',  0xCA, 0xBE, 0xC0, 0xFD, '.',  'c',  'n',  0x00}));
+  EXPECT_EQ(reader_->Config().platformHost, "\xB6\xC1\xBF\xA8\xC6\xBD\xCC\xA8.\xCA\xBE\xC0\xFD.cn");
+  std::string shown;
+  uint16_t port = 0;
+  EXPECT_EQ(service_->GetPlatformInfo(nullptr, nullptr, &port, &shown), 0);
+  EXPECT_EQ(shown, host);
+  EXPECT_EQ(service_->GetServerHost(), host);
+  EXPECT_EQ(port, 21313);
+
+  std::string chinese125;
+  for (int i = 0; i < 125; ++i) chinese125 += "读";
+  EXPECT_EQ(service_->SetPlatformInfo(0, 0, 80, chinese125), 0) << "375 bytes of UTF-8, 250 sent";
+  EXPECT_EQ(LastPayload(*reader_, 0x08).size(), 256u);
+  EXPECT_EQ(service_->SetPlatformInfo(0, 0, 80, chinese125 + "卡"), -1);
+  EXPECT_TRUE(LogHas("SetPlatformInfo host too long: 252"));
+  // The reader shows at most 240 of its bytes: 120 characters.
+  EXPECT_EQ(service_->GetPlatformInfo(nullptr, nullptr, nullptr, &shown), 0);
+  EXPECT_EQ(shown, chinese125.substr(0, 120 * 3));
+}
+
+TEST_F(CommandTest, HostsTheReadersCodePageCannotCarryAreRefusedAndDamagedOnesStillRead) {
+  StartOn(3);
+  const size_t sent = reader_->CountFrames(0x08);
+  EXPECT_EQ(service_->SetPlatformInfo(0, 0, 80, "srv\xF0\x9F\x98\x80.cn"), -1) << "an emoji";
+  EXPECT_EQ(service_->SetPlatformInfo(0, 0, 80, "srv\xC3.cn"), -1) << "not UTF-8";
+  EXPECT_TRUE(LogHas("SetPlatformInfo host not in code page 936"));
+  platform::SleepMs(50);
+  EXPECT_EQ(reader_->CountFrames(0x08), sent) << "nothing sent";
+
+  // A lead byte without its second byte, cut off by the 240-byte limit or followed by a byte
+  // that cannot end a character, shows as U+FFFD; what follows still reads.
+  const std::string replacement = "\xEF\xBF\xBD";
+  reader_->Configure(
+      [](testsupport::ReaderConfig& c) { c.platformHost = std::string("ab\xB6") + "0cd"; });
+  std::string shown;
+  EXPECT_EQ(service_->GetPlatformInfo(nullptr, nullptr, nullptr, &shown), 0);
+  EXPECT_EQ(shown, "ab" + replacement + "0cd");
+  std::string stored = "a";
+  for (int i = 0; i < 120; ++i) stored += "\xB6\xC1";  // "a" and 120 times 读: 241 bytes
+  reader_->Configure([&](testsupport::ReaderConfig& c) { c.platformHost = stored; });
+  EXPECT_EQ(service_->GetPlatformInfo(nullptr, nullptr, nullptr, &shown), 0);
+  std::string expected = "a";
+  for (int i = 0; i < 119; ++i) expected += "读";
+  EXPECT_EQ(shown, expected + replacement);
+}
+
 TEST_F(CommandTest, ModeTwoResetsTheCountersBeforeSending) {
   StartOn(3);
   Link();
@@ -182,21 +262,12 @@ TEST_F(CommandTest, ModeTwoResetsTheCountersBeforeSending) {
 
 TEST_F(CommandTest, GateHoldsCommandsWhileAConnectRequestIsServed) {
   StartOn(3);
-  PointAtServer();
-  std::atomic<bool> release{false}, entered{false};
-  service_->SetResolverForTesting([&](const std::string&, std::vector<std::string>* out) {
-    entered = true;
-    while (!release) platform::SleepMs(5);
-    *out = {"127.0.0.1"};
-    return true;
-  });
-  service_->SetServerAddress("slow.example", server_.port());
+  HoldConnectsInTheResolver();
   ASSERT_TRUE(reader_->SendConnectRequest());
-  for (int i = 0; i < 2500 && !entered; ++i) platform::SleepMs(2);
-  EXPECT_TRUE(entered);  // the relay thread is now inside the connect
+  EXPECT_TRUE(WaitInTheResolver());  // the relay thread is now inside the connect
   std::thread releaser([&] {
     platform::SleepMs(400);
-    release = true;
+    release_ = true;
   });
   uint64_t start = platform::NowMs();
   EXPECT_EQ(service_->DisconnectPlatform(), 0);
@@ -207,6 +278,33 @@ TEST_F(CommandTest, GateHoldsCommandsWhileAConnectRequestIsServed) {
   ASSERT_GE(frames.size(), 2u);
   EXPECT_EQ(frames[0].code, 0x0A);
   EXPECT_EQ(frames[1].code, 0x05);
+}
+
+// The reader asks to connect right after the mode command passed the gate. With one gate the
+// command goes out at once; a second gate would hold it for the connect and, after 5 s, refuse
+// it with the counters already reset.
+TEST_F(CommandTest, ModeCommandPassesOneGateEvenWhenAConnectRequestFollowsIt) {
+  StartOn(3);
+  HoldConnectsInTheResolver();
+  int passes = 0;
+  service_->SetGatePassedHookForTesting([&] {
+    if (++passes > 1) return;
+    // The connect request now holds the link: the relay thread sits in the resolver.
+    EXPECT_TRUE(reader_->SendConnectRequest());
+    EXPECT_TRUE(WaitInTheResolver());
+  });
+  // The connect is let go once the mode command reached the reader, or after a bound that a
+  // command held by a second gate (5 s) runs past.
+  std::thread releaser([&] {
+    reader_->WaitFrames(0x02, 1, 15000);
+    release_ = true;
+  });
+  const int result = service_->SetNetworkMode(2);
+  releaser.join();
+  EXPECT_EQ(passes, 1);
+  EXPECT_EQ(reader_->CountFrames(0x02), 1u);
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(LogHas("WaitComCanSend timeout"));
 }
 
 TEST_F(CommandTest, GateGivesUpAfterFiveSeconds) {

@@ -31,7 +31,7 @@ struct ReaderConfig {
   uint8_t platformMethod = 0;
   uint8_t platformCache = 0;
   uint16_t platformPort = 21313;
-  std::string platformHost = "127.0.0.1";
+  std::string platformHost = "127.0.0.1";  // the reader's bytes: code page 936
   uint8_t connectStatusCode = 0;
   uint8_t connectionType = 1;  // 2 = mobile data
   std::array<uint8_t, 32> auth{};

@@ -116,9 +116,9 @@ TEST(ReaderSim, AnswersWithItsSettingsAndRelaysStdinThroughTheService) {
   EXPECT_EQ(model, 0x33);
   uint8_t method = 9, cache = 9;
   uint16_t port = 0;
-  char host[256] = {};
-  EXPECT_EQ(service.GetPlatformInfo(&method, &cache, &port, host), 0);
-  EXPECT_STREQ(host, "127.0.0.1");
+  std::string host;
+  EXPECT_EQ(service.GetPlatformInfo(&method, &cache, &port, &host), 0);
+  EXPECT_EQ(host, "127.0.0.1");
   EXPECT_EQ(port, server.port());
   int usb = 0, cat1 = 0;
   EXPECT_EQ(service.GetHeartBeatInterval(&usb, &cat1), 0);

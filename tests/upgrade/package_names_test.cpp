@@ -21,10 +21,27 @@ TEST(TempName, KeepsOrdinaryNamesAndSplitsAtTheLastDot) {
   EXPECT_EQ(BuildTempName("http://h/fw/读卡器.dfu", "D"), "读卡器_D.dfu");
 }
 
+// Signed and versioned links: the query and the fragment, slashes and dots in them included,
+// never reach the name.
+TEST(TempName, QueryAndFragmentStayOutOfTheName) {
+  const struct {
+    const char* url;
+    const char* name;
+  } cases[] = {
+      {"http://host/fw/reader.dfu?x=1", "reader_D.dfu"},
+      {"http://host/fw/reader.dfu#top", "reader_D.dfu"},
+      {"http://host/fw/reader.dfu?sig=a/b.c&v=2#p/q.r", "reader_D.dfu"},
+      {"http://host/fw/reader.dfu#p?q.bin", "reader_D.dfu"},
+      {"http://host/get?file=fw.dfu", "get_D"},
+      {"http://host/fw/?name=x.dfu", "_D"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BuildTempName(c.url, "D"), c.name) << c.url;
+}
+
 TEST(TempName, UnsafeCharactersNeverLeaveTheFolder) {
   EXPECT_EQ(BuildTempName("http://h/..\\..\\evil.dfu", "D"), ".._.._evil_D.dfu");
   EXPECT_EQ(BuildTempName("http://h/C:evil.dfu", "D"), "C_evil_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/get?file=a*b|c<d>e\"f.dfu", "D"), "get_file=a_b_c_d_e_f_D.dfu");
+  EXPECT_EQ(BuildTempName("http://h/a*b|c<d>e\"f.dfu", "D"), "a_b_c_d_e_f_D.dfu");
   EXPECT_EQ(BuildTempName("http://h/a\tb\x01.bin", "D"), "a_b__D.bin");
 
   const char* hostile[] = {"http://h/..\\..\\..\\Windows\\evil.dfu", "http://h/C:\\evil.dfu",
@@ -53,6 +70,18 @@ TEST(TempPath, FolderSeparatorNameAndRefusalOfWhatDoesNotFit) {
   EXPECT_FALSE(BuildTempPath(dir, "\\", "http://h/" + fits + "y.dfu", kDigest, path, 260));
   EXPECT_STREQ(path, "") << "a refused path is not cut into another one";
   EXPECT_FALSE(BuildTempPath("", "/", "http://h/a.dfu", kDigest, path, 260));
+}
+
+// A temporary folder under a Chinese user name: the path is far longer in UTF-8 bytes than in
+// characters, and the system's own limit is what counts.
+TEST(TempPath, NonAsciiFolderCountsAsTheSystemCounts) {
+  std::string user;
+  for (int i = 0; i < 100; ++i) user += "张";
+  const std::string dir = std::string("/home/") + user + "/tmp/";
+  char path[kPackagePathBufferSize];
+  ASSERT_TRUE(BuildTempPath(dir, "/", "http://h/fw/读卡器.dfu", kDigest, path, sizeof(path)));
+  EXPECT_EQ(std::string(path), dir + "/读卡器_" + kDigest + ".dfu");
+  EXPECT_GT(std::strlen(path), 260u);
 }
 
 TEST(PackageUrl, SchemePortPathAndQuery) {

@@ -191,6 +191,25 @@ TEST_F(UpgradeRequestsTest, OrderPollDoneThenIdleAndChunksOfThePackage) {
   EXPECT_TRUE(announced_.taken().empty()) << "no flag, no callback";
 }
 
+// Label and address come in the reader's code page 936; the program keeps them as UTF-8, so the
+// package file carries the name in the user's own script on both systems.
+TEST_F(UpgradeRequestsTest, OrderTextsInTheReadersCodePageReadAsUtf8) {
+  const std::string label = "\xB9\xCC\xBC\xFE";         // 固件
+  const std::string name = "\xB6\xC1\xBF\xA8\xC6\xF7";  // 读卡器
+  Bytes reply = Ask(DownloadOrder(label, Bytes(16, 0x5A), http_.url("files", name + ".bin")));
+  ASSERT_EQ(reply.size(), 7u);
+  char temp[kPackagePathBufferSize];
+  ASSERT_TRUE(service_->downloader()->makeTempPath(temp, sizeof(temp)));
+  std::string digestHex;
+  for (int i = 0; i < 16; ++i) digestHex += "5A";
+  EXPECT_EQ(fs::u8path(temp).filename().u8string(), "读卡器_" + digestHex + ".bin");
+  std::ifstream in(fs::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
+  std::stringstream log;
+  log << in.rdbuf();
+  EXPECT_NE(log.str().find("procDownload 4 固件 5a5a"), std::string::npos) << log.str();
+  PollUntilFinal();
+}
+
 TEST_F(UpgradeRequestsTest, LargestChunkFillsAWholeFrame) {
   Bytes package = testsupport::PatternBytes(70000, 12);
   ASSERT_TRUE(http_.put("big.bin", package));

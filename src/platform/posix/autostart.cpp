@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 
 #include "platform/app_data.h"
+#include "platform/settings_file.h"
 
 namespace platform {
 namespace {
@@ -32,9 +32,7 @@ AutostartState QueryAutostart(const std::string& name) {
 bool AddAutostart(const std::string& name, const std::string& command) {
   std::string dir = AutostartDir();
   if (dir.empty()) return false;
-  std::string config = UserAppDataDir();
-  if (mkdir(config.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (!PrepareFolder(dir)) return false;
   std::string text = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + command +
                      "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
   std::string path = EntryPath(name);

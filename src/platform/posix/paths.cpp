@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 
@@ -26,6 +27,8 @@ std::string UserTempDir() {
 }
 
 const char* PathSeparator() { return "/"; }
+
+bool PathFitsSystemLimit(const std::string& path) { return path.size() < PATH_MAX; }
 
 LocalTime NowLocal() {
   struct timeval tv;

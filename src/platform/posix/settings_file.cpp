@@ -85,7 +85,14 @@ bool WriteIniFileString(const std::string& path, const std::string& section, con
 }
 
 bool PrepareFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (path.empty()) return false;
+  // Each level from the top down; the first one that exists is usually the home folder.
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    std::string level = path.substr(0, end);
+    if (!level.empty() && level.back() != '/' && mkdir(level.c_str(), 0700) != 0 && errno != EEXIST)
+      return false;
+    if (end == std::string::npos) break;
+  }
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

@@ -10,7 +10,9 @@ namespace {
 
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr REGSAM kFullAccess = 0xF003F;  // KEY_ALL_ACCESS, for reading and changing alike
-constexpr DWORD kValueBufferBytes = 260;
+// 260 characters with the terminating zero, as the 8-bit buffer always held: counted in
+// characters, not bytes, or a quoted path above about 127 characters would read as absent.
+constexpr DWORD kValueBufferChars = 260;
 
 HKEY OpenRunKey() {
   HKEY key = nullptr;
@@ -21,10 +23,11 @@ HKEY OpenRunKey() {
 
 // A value whose data does not fit the buffer reads as absent: it is then overwritten.
 bool ValuePresent(HKEY key, const std::wstring& name) {
-  BYTE buffer[kValueBufferBytes];
+  wchar_t buffer[kValueBufferChars];
   DWORD size = sizeof buffer;
   DWORD type = REG_SZ;
-  return RegQueryValueExW(key, name.c_str(), nullptr, &type, buffer, &size) == ERROR_SUCCESS;
+  return RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                          &size) == ERROR_SUCCESS;
 }
 
 }  // namespace

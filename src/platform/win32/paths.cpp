@@ -36,6 +36,8 @@ std::string UserTempDir() {
 
 const char* PathSeparator() { return "\\"; }
 
+bool PathFitsSystemLimit(const std::string& path) { return Widen(path).size() < MAX_PATH; }
+
 LocalTime NowLocal() {
   SYSTEMTIME t;
   GetLocalTime(&t);

@@ -10,6 +10,8 @@
 
 #include <cstring>
 
+#include "platform/win32/utf.h"
+
 namespace platform {
 namespace {
 
@@ -30,19 +32,21 @@ bool IsDottedIPv4(const std::string& text) {
 }
 
 bool ResolveIPv4(const std::string& host, std::vector<std::string>* addresses) {
-  addrinfo hints;
+  ADDRINFOW hints;
   std::memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* result = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return false;
+  ADDRINFOW* result = nullptr;
+  // The wide call: the host is UTF-8 text (the reader's code page is converted at the serial
+  // link), which the 8-bit call would read in the system's code page.
+  if (GetAddrInfoW(Widen(host).c_str(), nullptr, &hints, &result) != 0 || !result) return false;
   addresses->clear();
-  for (addrinfo* p = result; p; p = p->ai_next) {
+  for (ADDRINFOW* p = result; p; p = p->ai_next) {
     char text[INET_ADDRSTRLEN];
     auto* sin = reinterpret_cast<sockaddr_in*>(p->ai_addr);
     if (inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) addresses->push_back(text);
   }
-  freeaddrinfo(result);
+  FreeAddrInfoW(result);
   return true;
 }
 

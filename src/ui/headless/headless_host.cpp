@@ -287,6 +287,10 @@ int HeadlessHost::RunModal(HeadlessDialogPeer* peer) {
 
 void HeadlessHost::ScriptMessageBoxAnswer(MessageBoxResult answer) { answers_.push_back(answer); }
 
+void HeadlessHost::ScriptWhileMessageBoxOpen(std::function<void()> meanwhile) {
+  box_meanwhile_.push_back(std::move(meanwhile));
+}
+
 MessageBoxResult HeadlessHost::NextAnswer(MessageBoxButtons buttons) {
   MessageBoxResult fallback =
       buttons == MessageBoxButtons::kYesNo ? MessageBoxResult::kNo : MessageBoxResult::kOk;
@@ -306,8 +310,18 @@ MessageBoxResult HeadlessHost::ShowMessageBox(Dialog* owner, const std::string& 
   r.text = text;
   r.caption = caption;
   r.buttons = buttons;
-  r.answer = NextAnswer(buttons);
   if (owner && owner->IsCreated()) r.owner_caption = owner->dialog_template().caption;
+  // Recorded as open before anything arrives meanwhile; answered afterwards, so a box shown
+  // meanwhile takes its answer first, as it would be answered first.
+  const size_t index = boxes_.size();
+  boxes_.push_back(r);
+  if (!box_meanwhile_.empty()) {
+    std::function<void()> meanwhile = std::move(box_meanwhile_.front());
+    box_meanwhile_.pop_front();
+    meanwhile();
+  }
+  r.answer = NextAnswer(buttons);
+  if (index < boxes_.size()) boxes_[index].answer = r.answer;
   if (print_boxes_) {
     PrintConsoleLine("[" + r.caption + "] " + r.text +
                      (buttons == MessageBoxButtons::kYesNo ? " (Yes/No) -> " : " (OK) -> ") +
@@ -315,7 +329,6 @@ MessageBoxResult HeadlessHost::ShowMessageBox(Dialog* owner, const std::string& 
                       : r.answer == MessageBoxResult::kNo ? "No"
                                                           : "OK"));
   }
-  boxes_.push_back(r);
   return r.answer;
 }
 

@@ -99,6 +99,11 @@ class HeadlessHost : public Backend {
   // (OK box) or kNo (Yes/No box). A scripted answer that does not fit the buttons (kYes for an
   // OK box) is taken as that box's default.
   void ScriptMessageBoxAnswer(MessageBoxResult answer);
+  // What reaches the program while the next box is open, before the user answers it: a real box
+  // runs a message loop of its own, so a tray command, a control message or a power event can
+  // arrive then. First in first out, one per box; runs on the loop thread with the box already
+  // recorded in message_boxes().
+  void ScriptWhileMessageBoxOpen(std::function<void()> meanwhile);
   const std::vector<MessageBoxRecord>& message_boxes() const { return boxes_; }
   void ClearMessageBoxes() { boxes_.clear(); }
   // Print each box and each announcement on standard error, time-stamped (default: on with the
@@ -206,6 +211,7 @@ class HeadlessHost : public Backend {
   std::map<int, TrayIconState> tray_;
   std::vector<HeadlessTrayPeer*> tray_peers_;
   std::deque<MessageBoxResult> answers_;
+  std::deque<std::function<void()>> box_meanwhile_;
   std::vector<MessageBoxRecord> boxes_;
   std::vector<std::string> announcements_;
   std::deque<int> menu_choices_;

@@ -49,8 +49,11 @@ ItemClass ClassAndStyle(const ControlTemplate& c) {
                                                                : SS_LEFT)};
     case ControlKind::kEdit: {
       DWORD style = WS_TABSTOP | ES_LEFT;
+      // A single-line edit always scrolls sideways. A multi-line one wraps its lines at the
+      // edge unless sideways scrolling is asked for: with ES_AUTOHSCROLL it never wraps.
       if (s & kStyleMultiLine) {
         style |= ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+        if (s & kStyleAutoHScroll) style |= ES_AUTOHSCROLL;
       } else {
         style |= ES_AUTOHSCROLL;
       }
@@ -125,7 +128,6 @@ std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t, bool modal) {
     if ((c.style & kStyleAutoHScroll) && c.kind == ControlKind::kComboBox) {
       item_style |= CBS_AUTOHSCROLL;
     }
-    if ((c.style & kStyleAutoHScroll) && c.kind == ControlKind::kEdit) item_style |= ES_AUTOHSCROLL;
     DWORD ex_style = 0;
     if (c.kind == ControlKind::kEdit) ex_style |= WS_EX_CLIENTEDGE;
     if ((c.style & kStyleBorder) && c.kind == ControlKind::kStatic) item_style |= WS_BORDER;

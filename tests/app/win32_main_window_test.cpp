@@ -1,0 +1,116 @@
+// The main window's template through the Win32 backend under a real window system (wine and a
+// private Xvfb display here): what the user sees of the reader configuration panel. A picture
+// of the panel is kept in the build's artifacts folder.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_window_template.h"
+#include "app/reader_text.h"
+#include "ui/backend.h"
+#include "ui/dialog.h"
+#include "ui/win32/win32_backend.h"
+#include "ui/win32/win32_internal.h"
+
+namespace {
+
+HWND WindowOf(const ui::Dialog& d) {
+  return static_cast<ui::win32::Win32DialogPeer*>(d.peer())->hwnd();
+}
+
+// The window's client area as a 24-bit BMP file; false when any step fails.
+bool SaveClientPicture(HWND hwnd, const std::string& path) {
+  RECT rc;
+  if (!GetClientRect(hwnd, &rc) || rc.right <= 0 || rc.bottom <= 0) return false;
+  const int width = rc.right;
+  const int height = rc.bottom;
+  HDC window = GetDC(hwnd);
+  HDC memory = CreateCompatibleDC(window);
+  HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  bool ok = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY) != 0;
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height;  // bottom-up rows, as the file format stores them
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  const DWORD rowBytes = static_cast<DWORD>((width * 3 + 3) & ~3);
+  std::vector<uint8_t> pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height));
+  ok = ok && GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                       reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(hwnd, window);
+  if (!ok) return false;
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return false;
+  ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+       std::fwrite(&info, sizeof info, 1, out) == 1 &&
+       std::fwrite(pixels.data(), 1, pixels.size(), out) == pixels.size();
+  return std::fclose(out) == 0 && ok;
+}
+
+// Edit 1029 is multi-line: the 64 digits of the authorization code wrap onto its second line,
+// so the last digits stay in view instead of scrolling out to the right.
+TEST(Win32MainWindow, AuthorizationCodeWrapsOntoTheSecondLineOfItsEdit) {
+  std::unique_ptr<ui::Backend> backend = ui::win32::CreateWin32Backend();
+  ASSERT_NE(backend, nullptr);
+  ui::ScopedBackend scoped(backend.get());
+  ui::Dialog window(app::MainWindowTemplate());
+  ASSERT_TRUE(window.Create());
+  HWND hwnd = WindowOf(window);
+  HWND edit = GetDlgItem(hwnd, app::ids::kLicense);
+  ASSERT_NE(edit, nullptr);
+  const LONG style = GetWindowLongW(edit, GWL_STYLE);
+  EXPECT_TRUE(style & ES_MULTILINE);
+  EXPECT_FALSE(style & ES_AUTOHSCROLL);
+  // Single-line edits still scroll sideways.
+  EXPECT_TRUE(GetWindowLongW(GetDlgItem(hwnd, app::ids::kServerAddress), GWL_STYLE) &
+              ES_AUTOHSCROLL);
+
+  uint8_t record[32];
+  for (int i = 0; i < 32; ++i) record[i] = static_cast<uint8_t>(0x91 + i * 7);
+  const std::string code = app::AuthorizationHex(record, sizeof record);
+  ASSERT_EQ(code.size(), 64u);
+  ASSERT_TRUE(window.SetItemText(app::ids::kLicense, code));
+  // Shown and painted with every control before anything is measured or pictured; both happen
+  // within these calls, so nothing needs waiting for.
+  ASSERT_TRUE(window.ShowWindow(true));
+  ASSERT_TRUE(IsWindowVisible(edit));
+  RedrawWindow(hwnd, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+
+  EXPECT_GE(SendMessageW(edit, EM_GETLINECOUNT, 0, 0), 2);
+  EXPECT_EQ(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+  // The first and the last digit both lie inside the edit's client area.
+  RECT client;
+  ASSERT_TRUE(GetClientRect(edit, &client));
+  for (WPARAM index : {WPARAM{0}, WPARAM{63}}) {
+    const LRESULT at = SendMessageW(edit, EM_POSFROMCHAR, index, 0);
+    const POINT p = {static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))};
+    EXPECT_TRUE(PtInRect(&client, p)) << "digit " << index << " at " << p.x << "," << p.y;
+  }
+
+  const char* artifacts = std::getenv("OVRA7_ARTIFACTS");
+  if (artifacts && *artifacts) {
+    // Under wine the build folder is a Unix path: its drive Z: is the Unix root.
+    const std::string folder = (artifacts[0] == '/' ? "Z:" : "") + std::string(artifacts);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    EXPECT_TRUE(SaveClientPicture(hwnd, folder + "/main-window-license.bmp"));
+  }
+  window.DestroyWindow();
+}
+
+}  // namespace

@@ -92,6 +92,13 @@ bool DFUpgradeDialog::SelectDevice() {
     WriteLog("Unable to find or decode device mapping... Bad Firmware");
     goto close;
   }
+  // Every later step works on target 0: a device that maps none has nothing to flash.
+  if (m_TargetCount == 0 || !m_Mapping) {
+    WriteLog("Unable to find or decode device mapping... Bad Firmware");
+    if (m_Mapping) STDFUPRT_DestroyMapping(&m_Mapping);
+    m_TargetCount = 0;
+    goto close;
+  }
   mapped = true;
   for (uint32_t t = 0; t < m_TargetCount; ++t)
     if (m_Mapping[t].name == "Option Bytes  ") optionBytesPresent = true;

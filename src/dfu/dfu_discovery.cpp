@@ -18,19 +18,6 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-DFUpgradeDialog::DFUpgradeDialog() = default;
-
-DFUpgradeDialog::~DFUpgradeDialog() {
-  if (m_OperationHandle) STDFUPRT_StopOperation(m_OperationHandle, nullptr);
-  if (m_SourceImage) STDFUFILES_DestroyImage(&m_SourceImage);
-  if (m_Mapping) STDFUPRT_DestroyMapping(&m_Mapping);
-}
-
-void DFUpgradeDialog::StartUpgrade(const std::string& path) {
-  WriteLog("StartUpgrade path: %s", path.c_str());
-  m_UpgradeFilePath = path;
-}
-
 std::string DFUpgradeDialog::FormatGuid(const Guid& guid) { return DfuGuidText(guid); }
 
 bool DFUpgradeDialog::FindDfuDevices() {

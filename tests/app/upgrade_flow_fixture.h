@@ -8,20 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "dfu/dfuse/dfu_file_format.h"
 #include "platform/clock.h"
 #include "platform/reader_usb.h"
-#include "support/dfu_packages.h"
-#include "support/http_server.h"
+#include "reader_upgrade_side.h"
 #include "support/sim_dfu_device.h"
 #include "support/sim_hid_reader.h"
-#include "upgrade/md5.h"
-#include "upgrade/package_cache.h"
 #include "window_fixture.h"
 
 namespace apptest {
-
-using Bytes = std::vector<uint8_t>;
 
 // Every status line the flashing dialog can show: what the console saw of them, in order.
 inline bool IsDialogStatus(const std::string& line) {
@@ -50,54 +44,8 @@ class UpgradeFlowTest : public WindowTest {
     platform::SetReaderUsbHostForTesting(nullptr);
   }
 
-  // A .dfu package for the simulated device's ids.
-  static Bytes PackageFile(const Bytes& firmware) {
-    DfuFileData file;
-    file.idVendor = 0x0483;
-    file.idProduct = 0xDF11;
-    file.images.push_back(testsupport::OneElementImage(0, 0x08000000, firmware));
-    return BuildDfuFile(file);
-  }
-  static Bytes Digest(const Bytes& bytes) {
-    Md5Context context;
-    md5Init(&context);
-    md5Update(&context, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    md5Final(&context);
-    return Bytes(context.digest, context.digest + 16);
-  }
-  // The reader's download order: 0D, label, space, 16 digest bytes, space, address, flag.
-  static Bytes DownloadOrder(const Bytes& digest, const std::string& url, const std::string& flag) {
-    const std::string label = "fw ";
-    Bytes frame(1, 0x0D);
-    frame.insert(frame.end(), label.begin(), label.end());
-    frame.insert(frame.end(), digest.begin(), digest.end());
-    frame.push_back(' ');
-    frame.insert(frame.end(), url.begin(), url.end());
-    frame.insert(frame.end(), flag.begin(), flag.end());
-    return frame;
-  }
-  // Sends one request and returns the host's next reply with that code (payload with code).
-  static Bytes Ask(testsupport::SimulatedReader& reader, const Bytes& request) {
-    size_t seen = reader.CountFrames(request[0]);
-    EXPECT_TRUE(reader.SendFrame(request));
-    testsupport::ReaderFrameRecord reply;
-    if (!reader.WaitFrames(request[0], seen + 1, 10000, &reply)) return Bytes();
-    return reply.payload;
-  }
-  // The reader orders the package with the flash flag and polls until the download ended; the
-  // final answer's state byte (0: done).
   int OrderAndPoll(testsupport::SimulatedReader& reader, const Bytes& file) {
-    EXPECT_TRUE(http_.put("reader.dfu", file));
-    Bytes first = Ask(reader, DownloadOrder(Digest(file), http_.url("files", "reader.dfu"), " 1"));
-    EXPECT_EQ(first.size(), 7u);
-    const uint64_t deadline = platform::NowMs() + 30000;
-    Bytes reply;
-    do {
-      reply = Ask(reader, {0x0D});
-      if (reply.size() != 7 || reply[2] != 1) break;
-      platform::SleepMs(5);
-    } while (platform::NowMs() < deadline);
-    return reply.size() == 7 ? reply[2] : -1;
+    return apptest::OrderAndPoll(reader, http_, file);
   }
 
   // Fires the windows' timers on the virtual clock (posts from other threads are delivered on
@@ -122,14 +70,6 @@ class UpgradeFlowTest : public WindowTest {
   }
   // The dialog's window while it runs, or null.
   ui::Dialog* FlashingDialog() const { return host_.FindDialog("DFU升级"); }
-  std::string CachedPath(const Bytes& file) const {
-    char hex[33] = {0};
-    Bytes d = Digest(file);
-    toHex(hex, d.data(), 16);
-    std::string upper = hex;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return PackageCacheFolder() + platform::PathSeparator() + "reader_" + upper + ".dfu";
-  }
 
   testsupport::LoopbackHttpServer http_;
   testsupport::SimUsbBus bus_;

@@ -53,9 +53,11 @@ TEST_F(UpgradeRoadTest, ServerNoticeToFlashedReaderAndTheRelayBackOnItsPort) {
     EXPECT_EQ(dialog.dialog_template().resource_id, 136);
     ports_.Get(3)->Unplug();
     listed_.clear();
+    window_->PostDeviceChange(ui::kDeviceRemoveComplete);  // as the system tells the window
     device = bus_.AddAfterListings(testsupport::SimDfuOptions(), 3);
     ASSERT_TRUE(Drive([&] { return device->left(); }));
     back = &AddReader(3);
+    window_->PostDeviceChange(ui::kDeviceArrival);
     // The port scan finds the port and starts the relay again while the dialog is still open.
     ASSERT_TRUE(Drive([&] { return window_->readerOnline(); }));
     EXPECT_EQ(window_->GetItemText(ids::kPortLabel), "当前使用的端口：" + platform::PortNameFromNumber(3));

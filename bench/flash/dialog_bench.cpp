@@ -2,6 +2,7 @@
 // simulated device with realistic poll time-outs, on the headless host with the real clock.
 // Measures, never asserts: the time from the dialog's start to "升级完成…" against the device's
 // own waits, by phase, and the share of the dialog's timers (500 ms steps, 300 ms polls).
+// Usage: flash_dialog_bench [--console]
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -44,7 +45,9 @@ double g_done = 0;
 
 class TimedHost : public ui::headless::HeadlessHost {
  public:
-  TimedHost() : HeadlessHost(ui::headless::ClockMode::kReal) { SetPrintMessageBoxes(false); }
+  explicit TimedHost(bool print) : HeadlessHost(ui::headless::ClockMode::kReal) {
+    SetPrintMessageBoxes(print);
+  }
   void Announce(const std::string& line) override {
     HeadlessHost::Announce(line);
     std::lock_guard<std::mutex> hold(g_lock);
@@ -96,8 +99,9 @@ class TimedDialog : public DFUpgradeDialog {
 
 }  // namespace
 
-int main() {
-  TimedHost host;
+// --console: print what a console running --headless shows (status lines, phase steps).
+int main(int argc, char** argv) {
+  TimedHost host(argc > 1 && std::string(argv[1]) == "--console");
   ui::ScopedBackend scoped(&host);
   testsupport::SimUsbBus bus;
   testsupport::SimDfuOptions o;

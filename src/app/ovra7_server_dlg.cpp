@@ -6,6 +6,7 @@
 #include "app/autostart_setting.h"
 #include "app/main_window_template.h"
 #include "app/port_discovery.h"
+#include "dfu/dfu_dialog_template.h"
 #include "log/log.h"
 
 namespace app {
@@ -160,6 +161,12 @@ void COvra7ServerDlg::OnCommand(int id) {
       ShowWindow(true);
       break;
     case ids::kTrayExit:
+      // The tray menu still answers while the flashing dialog runs; ending the program then
+      // would stop an erase or a download half way and leave the reader without firmware.
+      if (flashing_) {
+        MessageBox(dfu::kWarningText);
+        break;
+      }
       Exit();
       break;
     case ids::kChangePort:

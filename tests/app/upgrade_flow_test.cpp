@@ -109,6 +109,10 @@ TEST_F(UpgradeFlowTest, UpgradeRequestFromAnotherThreadFlashesWithoutAskingAndRe
   host_.SetModalDriver([&](ui::Dialog& dialog) {
     std::string inner;
     busy = window_->RunPendingUpgrade(&inner);  // a second request meanwhile
+    // The tray menu's exit is refused while the dialog runs.
+    host_.ScriptMenuChoice(ids::kTrayExit);
+    EXPECT_TRUE(host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp));
+    EXPECT_TRUE(window_->IsCreated());
     ASSERT_TRUE(Drive([&] { return device->left(); }));
     EXPECT_TRUE(host_.PressClose(dialog));
   });
@@ -123,7 +127,10 @@ TEST_F(UpgradeFlowTest, UpgradeRequestFromAnotherThreadFlashesWithoutAskingAndRe
   EXPECT_EQ(result.load(), platform::kUpgradeCompleted);
   EXPECT_EQ(remote, kDone);
   EXPECT_EQ(busy, platform::kUpgradeBusy);
-  EXPECT_TRUE(host_.message_boxes().empty());  // nobody was asked
+  // Nobody was asked; only the refused exit was told.
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"在程序升级成功或失败前，请勿关闭本对话框！"});
+  host_.DispatchPosted();
+  EXPECT_TRUE(window_->IsCreated());  // the exit did not happen
   std::vector<uint8_t> flash;
   ASSERT_TRUE(device->Read(0x08000000, static_cast<uint32_t>(firmware.size()), &flash));
   EXPECT_TRUE(flash == firmware);

@@ -42,7 +42,11 @@ bool COvra7ServerApp::InitInstance(DialogEnvironment env) {
       [window](int command, int argument) -> long {
         return static_cast<long>(window->SendMessage(WM_SERVICE_CONTROL, command, argument));
       },
-      [window] { window->PostMessage(WM_SHOW_REQUEST, 0, 0); });
+      [window] { window->PostMessage(WM_SHOW_REQUEST, 0, 0); },
+      [window](std::string* lastStatus) -> long {
+        return static_cast<long>(
+            window->SendMessage(WM_UPGRADE_REQUEST, 0, reinterpret_cast<intptr_t>(lastStatus)));
+      });
   return true;
 }
 

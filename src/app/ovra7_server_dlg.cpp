@@ -2,12 +2,11 @@
 // and collapse, hiding, exit and the About box. Portable.
 #include "app/ovra7_server_dlg.h"
 
-#include <cstring>
-
 #include "app/about_dialog.h"
 #include "app/autostart_setting.h"
 #include "app/main_window_template.h"
 #include "app/port_discovery.h"
+#include "dfu/dfu_dialog_template.h"
 #include "log/log.h"
 
 namespace app {
@@ -160,6 +159,12 @@ void COvra7ServerDlg::OnCommand(int id) {
       ShowWindow(true);
       break;
     case ids::kTrayExit:
+      // The tray menu still answers while the flashing dialog runs; ending the program then
+      // would stop an erase or a download half way and leave the reader without firmware.
+      if (flashing_) {
+        MessageBox(dfu::kWarningText);
+        break;
+      }
       Exit();
       break;
     case ids::kChangePort:
@@ -255,8 +260,9 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
     case WM_SERVICE_CONTROL:
       return OnServiceControl(static_cast<int>(wparam), static_cast<int>(lparam));
     case WM_UPGRADE_FILE_READY:
-      OnUpgradeFileDownloadFinished(reinterpret_cast<char*>(lparam));
-      return 0;
+      return OnUpgradeFileDownloadFinished(reinterpret_cast<char*>(lparam));
+    case WM_UPGRADE_REQUEST:
+      return RunPendingUpgrade(reinterpret_cast<std::string*>(lparam));
     case WM_SHOW_REQUEST:
       WriteLog("show window");
       ShowWindow(true);
@@ -272,28 +278,6 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
     default:
       return 0;
   }
-}
-
-// Runs on the download thread: only copies the path and posts it on.
-void COvra7ServerDlg::notifyUpgradeFileDownloaded(void* context, const char* path) {
-  auto* self = static_cast<COvra7ServerDlg*>(context);
-  char* copy = nullptr;
-  if (path) {
-    size_t n = std::strlen(path);
-    copy = new char[n + 1];
-    std::memcpy(copy, path, n + 1);
-  }
-  if (!self->PostMessage(WM_UPGRADE_FILE_READY, 0, reinterpret_cast<intptr_t>(copy)))
-    delete[] copy;  // no window to take it
-}
-
-void COvra7ServerDlg::OnUpgradeFileDownloadFinished(char* path) {
-  WriteLog("upgrade file ready: %s (flashing is not part of this build)", path ? path : "(none)");
-  delete[] path;
-}
-
-void COvra7ServerDlg::checkPendingDfuUpgrade() {
-  WriteLog("checkPendingDfuUpgrade: flashing is not part of this build");
 }
 
 }  // namespace app

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/settings_store.h"
+#include "dfu/dfu_upgrade_dialog.h"
 #include "relay/ovra7_service.h"
 #include "ui/dialog.h"
 #include "ui/tray_icon.h"
@@ -29,6 +30,9 @@ constexpr int WM_EXIT_REQUEST = 2041;
 constexpr int WM_POSTED_DESTROY = 2042;
 // A power event from a monitor thread that waits until it was handled (wparam: the event).
 constexpr int WM_POWER_EVENT = 2043;
+// The control socket's "upgrade" (sent; lparam: a std::string* for the last status line; the
+// result is a kUpgrade... code of platform/control_protocol.h).
+constexpr int WM_UPGRADE_REQUEST = 2044;
 
 // Timer ids and periods.
 constexpr int kStatusTimer = 1;
@@ -65,6 +69,11 @@ class COvra7ServerDlg : public ui::Dialog {
   void StopCommand();
   // WM_SERVICE_CONTROL: the five command rows; the result is the message's result.
   long OnServiceControl(int command, int argument);
+  // The pending-upgrade check with its question answered Yes: flashes a reader waiting in DFU
+  // mode from the package cache. Blocks until the flashing dialog has ended. Returns a
+  // kUpgrade... code; *lastStatus gets the dialog's last status line ("" when none ran).
+  long RunPendingUpgrade(std::string* lastStatus);
+  bool flashing() const { return flashing_; }
 
   Ovra7Service& service() { return *service_; }
   const std::vector<std::string>& portList() const { return portList_; }
@@ -101,9 +110,13 @@ class COvra7ServerDlg : public ui::Dialog {
   void ShowAbout();
   void ToggleServiceAutoStart();
   void ToggleLog();
+  // Upgrade flow (upgrade_flow.cpp).
   static void notifyUpgradeFileDownloaded(void* context, const char* path);
-  void OnUpgradeFileDownloadFinished(char* path);
+  // Takes the path buffer and frees it; always 1.
+  int OnUpgradeFileDownloadFinished(char* path);
   void checkPendingDfuUpgrade();
+  long FlashPendingDevice(bool answeredYes, std::string* lastStatus);
+  long RunFlashingDialog(DFUpgradeDialog& dialog, std::string* lastStatus);
 
   // Ports and service (service_control.cpp).
   void DiscoverPorts();
@@ -148,6 +161,7 @@ class COvra7ServerDlg : public ui::Dialog {
   int usbHeartBeat_ = 600;
   int cat1HeartBeat_ = 600;
   bool noCat1Module_ = false;  // the last start learnt the reader has no Cat1 module
+  bool flashing_ = false;      // a flashing dialog runs (its modal loop serves our messages)
 };
 
 }  // namespace app

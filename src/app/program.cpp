@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "app/main_window_template.h"
 #include "app/ovra7_server_app.h"
@@ -17,7 +18,7 @@ namespace {
 
 const char kUsage[] =
     "usage: ovra7server [--headless]\n"
-    "       ovra7server --control start|stop|mode N|status\n";
+    "       ovra7server --control start|stop|mode N|status|upgrade\n";
 
 // The signal watcher reaches the window and the backend only under this lock, so that the main
 // thread, which takes it before tearing them down, never frees them under a post in progress.
@@ -42,6 +43,31 @@ void SetWindow(COvra7ServerDlg* window) {
   if (window && g_signalPending) window->PostMessage(WM_EXIT_REQUEST, 0, 0);
 }
 
+// Flashes a reader waiting in DFU mode through the running instance: the dialog's last status
+// line on standard output, exit 0 when it ended with "升级完成…".
+int RunUpgradeControl() {
+  if (!platform::ControlChannelCarriesUpgrade()) {
+    std::fputs("ovra7server: on this system the upgrade is offered in the program's window\n",
+               stderr);
+    return 1;
+  }
+  long result = 0;
+  std::string status;
+  if (!platform::SendUpgradeCommand(&result, &status)) {
+    std::fputs("ovra7server: no running instance found\n", stderr);
+    return 2;
+  }
+  if (!status.empty()) {
+    std::printf("%s\n", status.c_str());
+    std::fflush(stdout);
+  } else if (result == platform::kUpgradeNoDevice) {
+    std::fputs("ovra7server: no reader in DFU mode found\n", stderr);
+  } else if (result == platform::kUpgradeBusy) {
+    std::fputs("ovra7server: a reader is being upgraded already\n", stderr);
+  }
+  return result == platform::kUpgradeCompleted ? 0 : 1;
+}
+
 int RunControl(const std::vector<std::string>& args) {
   std::string request;
   for (size_t i = 1; i < args.size(); ++i) request += (i > 1 ? " " : "") + args[i];
@@ -51,6 +77,7 @@ int RunControl(const std::vector<std::string>& args) {
     std::fputs(kUsage, stderr);
     return 1;
   }
+  if (command == platform::kControlUpgrade) return RunUpgradeControl();
   long result = 0;
   if (!platform::SendControlCommand(kMainWindowTitle, command, argument, &result)) {
     std::fputs("ovra7server: no running instance found\n", stderr);

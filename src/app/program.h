@@ -13,6 +13,9 @@ namespace app {
 //   --control start|stop|mode N|status
 //                              sends the command to the running instance, prints its result on
 //                              standard output; exit 0, or 2 when no instance runs, 1 for bad use
+//   --control upgrade          (Linux) the instance flashes a reader waiting in DFU mode from the
+//                              package cache; prints the flashing dialog's last status line; exit
+//                              0 when it ended with "升级完成…", 1 otherwise, 2 no instance
 // Returns the process exit code.
 int Ovra7ServerMain(const std::vector<std::string>& args);
 

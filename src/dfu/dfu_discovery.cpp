@@ -26,19 +26,6 @@ std::string CutDescription(const std::string& text) {
   return text.substr(0, end);
 }
 
-DFUpgradeDialog::DFUpgradeDialog() = default;
-
-DFUpgradeDialog::~DFUpgradeDialog() {
-  if (m_OperationHandle) STDFUPRT_StopOperation(m_OperationHandle, nullptr);
-  if (m_SourceImage) STDFUFILES_DestroyImage(&m_SourceImage);
-  if (m_Mapping) STDFUPRT_DestroyMapping(&m_Mapping);
-}
-
-void DFUpgradeDialog::StartUpgrade(const std::string& path) {
-  WriteLog("StartUpgrade path: %s", path.c_str());
-  m_UpgradeFilePath = path;
-}
-
 std::string DFUpgradeDialog::FormatGuid(const Guid& guid) { return DfuGuidText(guid); }
 
 bool DFUpgradeDialog::FindDfuDevices() {
@@ -99,6 +86,13 @@ bool DFUpgradeDialog::SelectDevice() {
   // Through the handle already open: WinUSB refuses to open the device a second time.
   if (STDFUPRT_CreateMappingFromOpenDevice(device, &m_Mapping, &m_TargetCount) != STDFU_NOERROR) {
     WriteLog("Unable to find or decode device mapping... Bad Firmware");
+    goto close;
+  }
+  // Every later step works on target 0: a device that maps none has nothing to flash.
+  if (m_TargetCount == 0 || !m_Mapping) {
+    WriteLog("Unable to find or decode device mapping... Bad Firmware");
+    if (m_Mapping) STDFUPRT_DestroyMapping(&m_Mapping);
+    m_TargetCount = 0;
     goto close;
   }
   mapped = true;

@@ -1,8 +1,14 @@
-// The flashing dialog's device and package side: finding and selecting the DFU device, its
-// targets, loading and matching a package, and choosing one from the cache. Portable.
-// Everything runs on the dialog's thread; SelectDevice blocks while the device settles (the
-// option-bytes probe: at most kProbeIdleRounds status rounds of up to 5 s each, in practice
-// milliseconds). The window side (template, timers, progress) derives from this later.
+// DFUpgradeDialog, the modal flashing dialog (template 136): it checks the package, puts the
+// reader into DFU mode when asked, finds, opens and maps the DFU device, picks or matches the
+// package, erases, writes, reads back and compares, and makes the reader leave DFU mode, each
+// step on a window timer, reporting in a status line, a progress bar (its text the phase line)
+// and a byte count line. Portable: built on the dialog framework (ui/).
+//
+// Everything runs on the loop thread, in timer handlers. The library's operations run on their
+// own threads and are only polled (timer 6). Blocking steps: EnterDfuMode (about 1 s) and
+// SelectDevice (the option-bytes probe: at most kProbeIdleRounds status rounds of up to 5 s
+// each, in practice milliseconds). Closing is refused while an erase or a download runs;
+// otherwise it stops whatever runs and releases the mapping and every image.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +17,7 @@
 #include <vector>
 
 #include "dfu/dfuse/dfuse_types.h"
+#include "ui/dialog.h"
 
 // One target of the selected device as text: "%02i" alternate, name, "%i sectors...", and one
 // line per sector joined by "\n".
@@ -38,20 +45,26 @@ std::string CutDescription(const std::string& text);
 void ApplyProtection(DfuMappingEntry* mapping, uint32_t targetCount, uint8_t readProtection,
                      uint32_t writeProtection);
 
-class DFUpgradeDialog {
+class DFUpgradeDialog : public ui::Dialog {
  public:
   // Bounded wait-for-idle during the probe; a device that takes longer fails the probe.
   static constexpr int kProbeIdleRounds = 50;
 
+  // No parent window; nothing is opened until the dialog runs (or FindDfuDevices is called).
   DFUpgradeDialog();
-  // Releases the mapping and any image still held.
-  ~DFUpgradeDialog();
-  DFUpgradeDialog(const DFUpgradeDialog&) = delete;
-  DFUpgradeDialog& operator=(const DFUpgradeDialog&) = delete;
+  // Stops a running operation and releases the mapping and every image still held.
+  ~DFUpgradeDialog() override;
 
+  // The calling order: constructor, SetHasDFUDevice, StartUpgrade, DoModal.
+  // 1: the caller has already made the reader enter DFU mode (no enter-DFU command is sent).
   void SetHasDFUDevice(int flag) { m_HasDFUDevice = flag; }
-  // Logs "StartUpgrade path: %s" and keeps the package path.
+  // Logs "StartUpgrade path: %s" and keeps the package path ("" : choose from the cache).
   void StartUpgrade(const std::string& path);
+
+  // The status line as last shown ("" before the dialog ran).
+  const std::string& lastStatus() const { return m_StatusText; }
+  // The chain has ended, by success or failure; nothing more will happen but closing.
+  bool sequenceEnded() const { return m_SequenceEnded; }
 
   // Lists the DFU interfaces, class A first, then class B. True when any was found.
   bool FindDfuDevices();
@@ -96,8 +109,56 @@ class DFUpgradeDialog {
   bool optionBytesPresent = false;
   bool readProtected = false;
 
+ protected:
+  // Shows "开始升级读卡器，请等待升级完成" and arms timer 1.
+  bool OnInitDialog() override;
+  // m_TransferText -> the byte count line.
+  void DoDataExchange(ui::DataExchange& dx) override;
+  // Kills the timer that fired, then runs its step.
+  void OnTimer(int id) override;
+  // Enter, Escape and the close box: refused (with the warning text) while an erase or a
+  // download runs, else the dialog ends.
+  void OnOK() override;
+  void OnCancel() override;
+  // Stops a running operation; releases the mapping and the images.
+  void OnDestroy() override;
+  // Every library operation starts here (STDFUPRT_LaunchOperation), so that a test can make a
+  // launch fail.
+  virtual uint32_t LaunchOperation(OperationContext* context, DfuOperationHandle* handle);
+
  private:
+  // The steps (dfu_upgrade_dialog.cpp).
+  void CheckPackage();
+  bool EnterDfuMode();
+  void FindDevice();
+  void OpenDevice();
+  bool LaunchUpgrade();
+  void LeaveDfuMode();
+  void ShowStatus(const std::string& text);
+  // The byte count line from a size and a percent, in 32-bit unsigned arithmetic.
+  void ShowTransfer(uint32_t size, uint32_t percent);
+  // The chain ends here. Where nobody can close windows (a console), the dialog ends itself.
+  void EndSequence();
+  bool CloseAllowed();
+  void ReleaseAll();
+  // The operations (dfu_flash_operations.cpp).
+  void PollOperation();
+  void ShowPhase(const OperationContext& context);
+  void ChainDownload(const OperationContext& erase);
+  void FailOperation(const OperationContext& context);
+  void CompareReadBack(DfuImageHandle readBack);
+  void LaunchVerify();
+  void PrepareContext(OperationContext* context, uint32_t operation) const;
+  void ProgressRestart();
+
   bool FindImage(uint8_t alternate, DfuImageHandle* image, uint32_t* openResult);
   void ProbeOptionBytes(DfuDeviceHandle device, uint8_t* readProtection, uint32_t* writeProtection);
   bool WaitForIdle(DfuDeviceHandle device);
+
+  std::string m_StatusText;
+  bool m_SequenceEnded = false;
+  bool m_UnsupportedShown = false;  // "This feature is not supported..." is shown once
+  // The phase line is announced on the console at each new ten-percent step of an operation.
+  int m_AnnouncedOperation = -1;
+  int m_AnnouncedDecade = -1;
 };

@@ -19,6 +19,8 @@ bool ParseControlRequest(const std::string& text, int* command, int* argument) {
     *command = kControlStatus;
   else if (word == "show")
     *command = kControlShow;
+  else if (word == "upgrade")
+    *command = kControlUpgrade;
   else if (word == "mode")
     *command = kControlMode;
   else
@@ -47,11 +49,34 @@ std::string FormatControlRequest(int command, int argument) {
       return "status\n";
     case kControlShow:
       return "show\n";
+    case kControlUpgrade:
+      return "upgrade\n";
     case kControlMode:
       return "mode " + std::to_string(argument) + "\n";
     default:
       return "";
   }
+}
+
+std::string FormatUpgradeReply(long result, const std::string& statusLine) {
+  // A line break inside the status would end the answer early.
+  std::string status = statusLine;
+  for (char& c : status)
+    if (c == '\n' || c == '\r') c = ' ';
+  return std::to_string(result) + " " + status + "\n";
+}
+
+bool ParseUpgradeReply(const std::string& line, long* result, std::string* statusLine) {
+  size_t i = (!line.empty() && line[0] == '-') ? 1 : 0;
+  size_t digits = i;
+  while (digits < line.size() && digits - i < 9 && line[digits] >= '0' && line[digits] <= '9')
+    ++digits;
+  if (digits == i || digits >= line.size() || line[digits] != ' ') return false;
+  long value = 0;
+  for (size_t k = i; k < digits; ++k) value = value * 10 + (line[k] - '0');
+  *result = i ? -value : value;
+  *statusLine = line.substr(digits + 1);
+  return true;
 }
 
 }  // namespace platform

@@ -34,12 +34,24 @@ class ControlListener {
   virtual ~ControlListener() = default;  // stops listening and waits for the listener thread
 };
 
-// Linux: listens on the control socket; onCommand(command, argument) and onShow() run on the
-// listener thread and must hand the work to the window's thread themselves; onCommand blocks
-// until it has the result. Windows: window messages are the channel, so nothing is started.
-// nullptr when the socket could not be set up.
-std::unique_ptr<ControlListener> StartControlListener(std::function<long(int, int)> onCommand,
-                                                      std::function<void()> onShow);
+// Whether the control channel carries "upgrade" (Linux: yes; Windows: no, the person at the
+// window answers the start-up question there).
+bool ControlChannelCarriesUpgrade();
+
+// Asks the running instance to flash a reader waiting in DFU mode from the package cache and
+// waits until its flashing dialog has ended (up to 15 minutes). *result is one of the
+// kUpgrade... codes of control_protocol.h, *statusLine the dialog's last status line ("" when
+// none ran). false when no instance answered, or the channel does not carry the command.
+bool SendUpgradeCommand(long* result, std::string* statusLine);
+
+// Linux: listens on the control socket; onCommand(command, argument), onShow() and
+// onUpgrade(&statusLine) run on the listener thread and must hand the work to the window's thread
+// themselves; onCommand and onUpgrade block until they have the result (one request is served at
+// a time, so other requests wait while an upgrade runs). Windows: window messages are the
+// channel, so nothing is started. nullptr when the socket could not be set up.
+std::unique_ptr<ControlListener> StartControlListener(
+    std::function<long(int, int)> onCommand, std::function<void()> onShow,
+    std::function<long(std::string*)> onUpgrade = nullptr);
 
 // Linux: SIGTERM and SIGINT are taken from the process and reported by calling onSignal on a
 // thread of their own (call before any other thread starts). Windows: nothing to do.

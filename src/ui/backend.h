@@ -28,6 +28,8 @@ class Backend {
   virtual void Quit(int code) = 0;
   // See ui::Announce. The default (a backend with a display) ignores the line. Loop thread.
   virtual void Announce(const std::string& /*line*/) {}
+  // See ui::UserCanCloseWindows. The default (a backend with a display): true.
+  virtual bool UserCanCloseWindows() const { return true; }
 };
 
 // The backend every Dialog and TrayIcon uses. Install one before creating windows; the caller

@@ -51,6 +51,11 @@ void Announce(const std::string& utf8_line) {
   if (Backend* backend = GetBackend()) backend->Announce(utf8_line);
 }
 
+bool UserCanCloseWindows() {
+  Backend* backend = GetBackend();
+  return backend && backend->UserCanCloseWindows();
+}
+
 const ControlTemplate* DialogTemplate::Find(int id) const {
   if (id == kStaticId) return nullptr;
   for (const ControlTemplate& c : controls) {
@@ -218,6 +223,14 @@ bool Dialog::SetProgressPos(int id, int pos) {
   return IsCreated() && peer_->SetProgressPos(id, pos);
 }
 int Dialog::GetProgressPos(int id) const { return IsCreated() ? peer_->GetProgressPos(id) : 0; }
+bool Dialog::SetProgressText(int id, const std::string& utf8) {
+  return IsCreated() && peer_->SetProgressText(id, utf8);
+}
+std::string Dialog::GetProgressText(int id) const {
+  std::string text;
+  if (IsCreated()) peer_->GetProgressText(id, &text);
+  return text;
+}
 
 bool Dialog::SetTimer(int id, int period_ms) {
   if (!IsCreated()) return false;

@@ -72,6 +72,11 @@ void PostQuit(int code);
 // Loop thread.
 void Announce(const std::string& utf8_line);
 
+// Whether a person can see the windows and close them: false on a console (the headless backend
+// with the real clock), where a window that would wait for a person to close it ends by itself.
+// Loop thread.
+bool UserCanCloseWindows();
+
 // Base class of every window. One thread (the loop thread: the one that runs RunMessageLoop and
 // creates the dialogs) calls every handler and every operation, except where an operation says
 // "any thread". Before Create/DoModal and after destruction of the window the item operations do
@@ -136,10 +141,14 @@ class Dialog {
   bool SetUpDownBuddy(int updown_id, int buddy_id);
   int GetUpDownBuddy(int updown_id) const;  // 0 when none
 
-  // Progress bar.
+  // Progress bar. Its text is the bar's window text: a line that says what the bar measures
+  // (a phase and its percent). Win32 keeps it as the control's window text (the system does not
+  // draw it; accessibility tools read it); other backends may show it with the bar.
   bool SetProgressRange(int id, int low, int high);
   bool SetProgressPos(int id, int pos);
   int GetProgressPos(int id) const;
+  bool SetProgressText(int id, const std::string& utf8);
+  std::string GetProgressText(int id) const;
 
   // Window timers: SetTimer with an id already running restarts it with the new period. Timers
   // are periodic: OnTimer(id) arrives every period_ms until KillTimer. A period below 10 ms is

@@ -47,6 +47,9 @@ class DialogPeer {
   virtual bool SetProgressRange(int id, int low, int high) = 0;
   virtual bool SetProgressPos(int id, int pos) = 0;
   virtual int GetProgressPos(int id) const = 0;
+  // Only for a progress bar: false for any other control.
+  virtual bool SetProgressText(int id, const std::string& utf8) = 0;
+  virtual bool GetProgressText(int id, std::string* utf8) const = 0;
 
   virtual bool SetTimer(int id, int period_ms) = 0;  // period already at least 10 ms
   virtual bool KillTimer(int id) = 0;

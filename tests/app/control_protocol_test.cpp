@@ -28,3 +28,31 @@ TEST(ControlProtocol, ParsesTheFiveRequestsAndRejectsAnythingElse) {
   EXPECT_EQ("status\n", platform::FormatControlRequest(platform::kControlStatus, 0));
   EXPECT_EQ("", platform::FormatControlRequest(42, 0));
 }
+
+TEST(ControlProtocol, UpgradeRequestAndItsReplyCarryTheResultAndTheWholeStatusLine) {
+  int command = 0, argument = -1;
+  ASSERT_TRUE(platform::ParseControlRequest("upgrade\n", &command, &argument));
+  EXPECT_EQ(platform::kControlUpgrade, command);
+  EXPECT_EQ(0, argument);
+  EXPECT_EQ("upgrade\n", platform::FormatControlRequest(platform::kControlUpgrade, 0));
+  EXPECT_FALSE(platform::ParseControlRequest("upgrade now", &command, &argument));
+
+  const std::string done = "升级完成，请关闭此对话框。如未能成功打开端口，请重新插拔读卡器";
+  std::string reply = platform::FormatUpgradeReply(platform::kUpgradeCompleted, done);
+  EXPECT_EQ("0 " + done + "\n", reply);
+  long result = -1;
+  std::string status;
+  ASSERT_TRUE(platform::ParseUpgradeReply(reply.substr(0, reply.size() - 1), &result, &status));
+  EXPECT_EQ(platform::kUpgradeCompleted, result);
+  EXPECT_EQ(done, status);
+  // No dialog ran: an empty status line.
+  ASSERT_TRUE(platform::ParseUpgradeReply("3 ", &result, &status));
+  EXPECT_EQ(platform::kUpgradeNoDevice, result);
+  EXPECT_EQ("", status);
+  ASSERT_TRUE(platform::ParseUpgradeReply("-1 ", &result, &status));
+  EXPECT_EQ(-1, result);
+  // A line break in a status cannot end the answer early.
+  EXPECT_EQ("1 a b\n", platform::FormatUpgradeReply(1, "a\nb"));
+  for (const char* bad : {"", "0", "x 升级", " 0 a", "12345678901 a", "-"})
+    EXPECT_FALSE(platform::ParseUpgradeReply(bad, &result, &status)) << bad;
+}

@@ -109,6 +109,12 @@ def main():
         check(code == 0 and out == "1", "--control mode 1 gives 1")
         code, out = control("bogus")
         check(code == 1, "--control with a bad command exits 1")
+        # No USB device here: the pending check finds no reader in DFU mode and runs no dialog.
+        upgrade = subprocess.run([args.server, "--control", "upgrade"], env=env,
+                                 capture_output=True, text=True, timeout=60)
+        check(upgrade.returncode == 1 and upgrade.stdout == "" and
+              "no reader in DFU mode found" in upgrade.stderr,
+              "--control upgrade without a DFU device exits 1 and says so: " + upgrade.stderr)
 
         second = subprocess.run([args.server, "--headless"], env=env, capture_output=True,
                                 timeout=120)
@@ -122,6 +128,8 @@ def main():
               "SIGTERM told the reader DisconnectPlatform before the port closed")
         code, out = control("status")
         check(code == 2, "--control without a running instance exits 2")
+        code, out = control("upgrade")
+        check(code == 2, "--control upgrade without a running instance exits 2")
         check(not os.path.exists(os.path.join(run, "ovra7server.sock")),
               "the control socket is gone")
     finally:

@@ -1,5 +1,6 @@
 // The libusb backend end to end under umockdev: the device description and the scripted
-// exchange come from tests/support/make_dfu_umockdev.py; ctest runs this under umockdev-run.
+// exchanges come from tests/support/make_dfu_umockdev.py; ctest runs this under umockdev-run,
+// once per scripted exchange.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include "dfu/dfuse/dfu_session.h"
 #include "dfu/dfuse/stdfu.h"
 #include "dfu/dfuse/stdfuprt.h"
+#include "support/umockdev_flash_package.h"
 
 TEST(LibusbUnderUmockdev, EnumeratesMapsAndRunsADownloadExchange) {
   if (!std::getenv("UMOCKDEV_DIR")) GTEST_SKIP() << "needs umockdev-run";
@@ -58,4 +60,13 @@ TEST(LibusbUnderUmockdev, EnumeratesMapsAndRunsADownloadExchange) {
   // The script's last answer is a stall, which the library reports as such.
   EXPECT_EQ(STDFU_REQUESTSTALLED, STDFU_Getstatus(device, &status));
   STDFU_Close(&device);
+}
+
+// The scripted exchange here is the simulated device's side of the same flash, recorded at
+// build time (tests/support/dfu_flash_trace.cpp): the libusb backend must carry it unchanged.
+TEST(LibusbUnderUmockdev, CarriesAWholeFlashOfASmallPackage) {
+  if (!std::getenv("UMOCKDEV_DIR")) GTEST_SKIP() << "needs umockdev-run";
+  std::vector<std::string> failures;
+  EXPECT_TRUE(dfutest::RunUmockdevFlash(&failures));
+  for (const std::string& f : failures) ADD_FAILURE() << f;
 }

@@ -6,3 +6,8 @@ add_library(ovra7_test_dfu STATIC
 target_include_directories(ovra7_test_dfu PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(ovra7_test_dfu PUBLIC ovra7_dfuse ovra7_platform_usb ovra7_platform_core)
 ovra7_warnings(ovra7_test_dfu)
+
+# The recorder of a whole flash on the simulated device, for the libusb backend's umockdev test.
+add_executable(dfu_flash_trace ${CMAKE_CURRENT_LIST_DIR}/dfu_flash_trace.cpp)
+target_link_libraries(dfu_flash_trace PRIVATE ovra7_test_dfu)
+ovra7_warnings(dfu_flash_trace)

@@ -3,7 +3,9 @@
 and a usbmon capture (pcap, LINKTYPE_USB_LINUX_MMAPPED) scripting its side of one exchange:
 the configuration descriptor, the layout strings, the configuration again, a status request, a
 set-address command and one 16-byte data block, each command followed by a busy and an idle
-status. Usage: make_dfu_umockdev.py OUTDIR"""
+status. Usage: make_dfu_umockdev.py OUTDIR
+With --trace TRACE PCAP it writes instead the capture of a recorded exchange (dfu_flash_trace:
+one control transfer a line, "requestType request value index length result reply-hex")."""
 import os
 import struct
 import sys
@@ -136,7 +138,28 @@ def exchange():
     return c
 
 
+# Our USB results (platform/usb.h) as the kernel's URB status: stall, no device, time-out, i/o.
+URB_STATUS = {-2: -32, -3: -19, -1: -110}
+
+
+def from_trace(trace_path, pcap_path):
+    c = Capture()
+    with open(trace_path) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) != 7:
+                continue
+            rt, req, value, index, length, result = (int(x) for x in fields[:6])
+            reply = b"" if fields[6] == "-" else bytes.fromhex(fields[6])
+            status = 0 if result >= 0 else URB_STATUS.get(result, -71)
+            c.control(rt, req, value, index, length, reply, status)
+    c.write(pcap_path)
+
+
 def main():
+    if sys.argv[1:2] == ["--trace"]:
+        from_trace(sys.argv[2], sys.argv[3])
+        return
     out = sys.argv[1] if len(sys.argv) > 1 else "."
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "dfu-device.umockdev"), "w") as f:

@@ -115,6 +115,30 @@ uint64_t SimDfuDevice::requiredWaitMs() const {
   std::lock_guard<std::mutex> hold(lock_);
   return requiredWaitMs_;
 }
+bool SimDfuDevice::holding() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return holding_;
+}
+void SimDfuDevice::Release() {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (options_.holdAfterErases >= 0 && erases_ >= static_cast<uint64_t>(options_.holdAfterErases))
+    options_.holdAfterErases = -1;
+  if (options_.holdAfterBytes >= 0 && bytesCommitted_ >= options_.holdAfterBytes)
+    options_.holdAfterBytes = -1;
+  if (options_.holdAfterReads >= 0 && bytesRead_ >= options_.holdAfterReads)
+    options_.holdAfterReads = -1;
+  holding_ = false;
+}
+void SimDfuDevice::Unplug() {
+  std::lock_guard<std::mutex> hold(lock_);
+  gone_ = true;
+}
+bool SimDfuDevice::HoldDue() const {
+  return (options_.holdAfterErases >= 0 &&
+          erases_ >= static_cast<uint64_t>(options_.holdAfterErases)) ||
+         (options_.holdAfterBytes >= 0 && bytesCommitted_ >= options_.holdAfterBytes) ||
+         (options_.holdAfterReads >= 0 && bytesRead_ >= options_.holdAfterReads);
+}
 uint64_t SimDfuDevice::earlyPolls() const {
   std::lock_guard<std::mutex> hold(lock_);
   return earlyPolls_;
@@ -178,6 +202,8 @@ uint8_t SimDfuDevice::Execute() {
     if (at[i] != 0xFF && at[i] != pending_[i]) return kErrProg;
   }
   std::memcpy(at, pending_.data(), pending_.size());
+  if (options_.brokenCell >= address && options_.brokenCell - address < pending_.size())
+    at[options_.brokenCell - address] = 0xFF;
   return kOk;
 }
 
@@ -189,6 +215,12 @@ int SimDfuDevice::GetStatus(uint8_t* data, uint16_t length) {
   }
   uint32_t poll = 0;
   uint64_t now = platform::NowMs();
+  if (HoldDue()) {
+    holding_ = true;
+    const uint8_t busy[6] = {kOk, 10, 0, 0, kDnBusy, 0};
+    std::memcpy(data, busy, 6);
+    return 6;
+  }
   if (state_ == kDnloadSync) {
     pendingResult_ = Execute();
     poll = (pendingBlock_ == 0 && !pending_.empty() && pending_[0] == 0x41) ? options_.erasePollMs
@@ -214,6 +246,7 @@ int SimDfuDevice::GetStatus(uint8_t* data, uint16_t length) {
     } else {
       state_ = kDnloadIdle;
       status_ = kOk;
+      if (pendingBlock_ >= 2) bytesCommitted_ += static_cast<int64_t>(pending_.size());
     }
   } else if (state_ == kManifestSync) {
     state_ = kManifest;
@@ -274,6 +307,7 @@ int SimDfuDevice::Upload(uint16_t block, uint8_t* data, uint16_t length) {
   if (!r) return Stall(kErrAddress);
   std::memcpy(data, r->bytes.data() + (address - r->address), length);
   state_ = kUploadIdle;
+  bytesRead_ += length;
   return length;
 }
 
@@ -441,6 +475,16 @@ std::shared_ptr<SimDfuDevice> SimUsbBus::Add(const SimDfuOptions& options) {
   std::lock_guard<std::mutex> hold(lock_);
   devices_.push_back(std::make_shared<SimDfuDevice>(options));
   deviceOpens_.push_back(std::make_shared<std::atomic<int>>(0));
+  hiddenFor_.push_back(0);
+  return devices_.back();
+}
+
+std::shared_ptr<SimDfuDevice> SimUsbBus::AddAfterListings(const SimDfuOptions& options,
+                                                          int listings) {
+  std::lock_guard<std::mutex> hold(lock_);
+  devices_.push_back(std::make_shared<SimDfuDevice>(options));
+  hiddenFor_.push_back(listings);
+  deviceOpens_.push_back(std::make_shared<std::atomic<int>>(0));
   return devices_.back();
 }
 
@@ -448,6 +492,10 @@ int SimUsbBus::ListInterfaces(std::vector<platform::UsbInterfaceInfo>* out) {
   std::lock_guard<std::mutex> hold(lock_);
   out->clear();
   for (size_t i = 0; i < devices_.size(); ++i) {
+    if (hiddenFor_[i] > 0) {
+      --hiddenFor_[i];
+      continue;
+    }
     if (devices_[i]->gone()) continue;
     platform::UsbInterfaceInfo info;
     info.path = "sim#dev" + std::to_string(i) + "#if00";
@@ -468,7 +516,7 @@ int SimUsbBus::Open(const std::string& path, std::unique_ptr<platform::UsbDevice
   for (char& c : p) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   unsigned index = 0;
   if (std::sscanf(p.c_str(), "sim#dev%u#if00", &index) != 1 || index >= devices_.size() ||
-      devices_[index]->gone())
+      hiddenFor_[index] > 0 || devices_[index]->gone())
     return platform::kUsbErrNotFound;
   if (*deviceOpens_[index] > 0) {
     ++refused_;

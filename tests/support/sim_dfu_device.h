@@ -42,6 +42,13 @@ struct SimDfuOptions {
   bool decodesBlockFirst = false;         // a zero-length block 0 is an empty command (stalls)
   bool deviceDescriptorFails = false;     // the device descriptor cannot be read
   bool noFunctionalDescriptor = false;    // the DFU interface lacks its functional descriptor
+  uint32_t brokenCell = 0;                // a flash byte that never takes data (stays 0xFF); 0: none
+
+  // Holds: from the status request after the threshold on, the device answers "busy, poll
+  // again in 10 ms" until Release (an operation then runs for as long as the test needs).
+  int holdAfterErases = -1;       // sector erases executed
+  int64_t holdAfterBytes = -1;    // data bytes written and committed
+  int64_t holdAfterReads = -1;    // data bytes read back
 };
 
 class SimDfuDevice {
@@ -64,6 +71,12 @@ class SimDfuDevice {
   // that was not asked for early.
   uint64_t requiredWaitMs() const;
   const SimDfuOptions& options() const { return options_; }
+  // Whether a hold has answered a status request (the operation is inside it now), and the end
+  // of the holds reached so far (a threshold not reached yet still holds later).
+  bool holding() const;
+  void Release();
+  // The device is unplugged: every later request fails as with a device that is gone.
+  void Unplug();
 
   // The platform/usb.h side.
   int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
@@ -86,6 +99,7 @@ class SimDfuDevice {
   int Upload(uint16_t block, uint8_t* data, uint16_t length);
   uint8_t Execute();  // runs the pending command or block; returns a DFU status code
   bool SectorWritable(uint32_t address) const;
+  bool HoldDue() const;
 
   mutable std::mutex lock_;
   SimDfuOptions options_;
@@ -102,6 +116,9 @@ class SimDfuDevice {
   int extraBusy_ = 0;
   int stallsLeft_ = 0;
   int64_t bytesWritten_ = 0;
+  int64_t bytesCommitted_ = 0;
+  int64_t bytesRead_ = 0;
+  bool holding_ = false;
   bool gone_ = false;
   bool left_ = false;
   int leaveBlock_ = -1;
@@ -121,6 +138,9 @@ class SimUsbBus : public platform::UsbHost {
   SimUsbBus& operator=(const SimUsbBus&) = delete;
 
   std::shared_ptr<SimDfuDevice> Add(const SimDfuOptions& options = SimDfuOptions());
+  // A device that shows up only after `listings` more enumerations (a reader that restarts
+  // into DFU mode takes a moment to appear).
+  std::shared_ptr<SimDfuDevice> AddAfterListings(const SimDfuOptions& options, int listings);
   int ListInterfaces(std::vector<platform::UsbInterfaceInfo>* out) override;
   int Open(const std::string& path, std::unique_ptr<platform::UsbDevice>* out) override;
   // Devices left open (a leak shows here).
@@ -132,6 +152,7 @@ class SimUsbBus : public platform::UsbHost {
   mutable std::mutex lock_;
   std::vector<std::shared_ptr<SimDfuDevice>> devices_;
   std::vector<std::shared_ptr<std::atomic<int>>> deviceOpens_;  // per device, as devices_
+  std::vector<int> hiddenFor_;  // enumerations each device still stays hidden for
   std::shared_ptr<std::atomic<int>> open_ = std::make_shared<std::atomic<int>>(0);
   int refused_ = 0;
 };

@@ -25,6 +25,9 @@ namespace {
 
 constexpr int kRequestTimeoutMs = 2000;  // a client gets this long to send its request
 constexpr int kReplyTimeoutMs = 60000;   // a start may test the server and talk to the reader
+constexpr int kUpgradeReplyTimeoutMs = 15 * 60 * 1000;  // a whole flash, erase to leave
+constexpr size_t kRequestMax = 64;
+constexpr size_t kReplyMax = 1024;  // a status line of the flashing dialog
 
 std::string RuntimeDir() {
   const char* dir = std::getenv("XDG_RUNTIME_DIR");
@@ -46,8 +49,9 @@ bool FillAddress(sockaddr_un* address) {
   return true;
 }
 
-// Reads up to a line break within timeoutMs; false on time-out, error or an over-long line.
-bool ReadLine(int fd, std::string* line, int timeoutMs) {
+// Reads up to a line break within timeoutMs; false on time-out, error or a line longer than
+// maxLength.
+bool ReadLine(int fd, std::string* line, int timeoutMs, size_t maxLength) {
   line->clear();
   for (;;) {
     struct pollfd p = {fd, POLLIN, 0};
@@ -59,7 +63,7 @@ bool ReadLine(int fd, std::string* line, int timeoutMs) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return !line->empty();  // the peer closed: what came is the request
     if (c == '\n') return true;
-    if (line->size() >= 64) return false;
+    if (line->size() >= maxLength) return false;
     line->push_back(c);
   }
 }
@@ -89,8 +93,11 @@ class FileLock : public InstanceLock {
 class SocketListener : public ControlListener {
  public:
   SocketListener(int listenFd, std::function<long(int, int)> onCommand,
-                 std::function<void()> onShow)
-      : listenFd_(listenFd), onCommand_(std::move(onCommand)), onShow_(std::move(onShow)) {
+                 std::function<void()> onShow, std::function<long(std::string*)> onUpgrade)
+      : listenFd_(listenFd),
+        onCommand_(std::move(onCommand)),
+        onShow_(std::move(onShow)),
+        onUpgrade_(std::move(onUpgrade)) {
     if (pipe2(stopPipe_, O_CLOEXEC) != 0) stopPipe_[0] = stopPipe_[1] = -1;
     thread_ = std::thread([this] { Run(); });
   }
@@ -128,7 +135,7 @@ class SocketListener : public ControlListener {
       return;  // another user: not even an answer
     std::string line;
     int command = 0, argument = 0;
-    if (!ReadLine(client, &line, kRequestTimeoutMs) ||
+    if (!ReadLine(client, &line, kRequestTimeoutMs, kRequestMax) ||
         !ParseControlRequest(line, &command, &argument)) {
       SendText(client, "error\n");
       return;
@@ -136,6 +143,12 @@ class SocketListener : public ControlListener {
     if (command == kControlShow) {
       if (onShow_) onShow_();
       SendText(client, "ok\n");
+      return;
+    }
+    if (command == kControlUpgrade) {
+      std::string status;
+      long result = onUpgrade_ ? onUpgrade_(&status) : kUpgradeNoDevice;
+      SendText(client, FormatUpgradeReply(result, status));
       return;
     }
     long result = onCommand_ ? onCommand_(command, argument) : 0;
@@ -146,17 +159,19 @@ class SocketListener : public ControlListener {
   int stopPipe_[2] = {-1, -1};
   std::function<long(int, int)> onCommand_;
   std::function<void()> onShow_;
+  std::function<long(std::string*)> onUpgrade_;
   std::thread thread_;
 };
 
 // Sends one request and reads the one-line answer.
-bool Exchange(const std::string& request, std::string* reply) {
+bool Exchange(const std::string& request, std::string* reply,
+              int timeoutMs = kReplyTimeoutMs) {
   sockaddr_un address;
   if (!FillAddress(&address)) return false;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            SendText(fd, request) && ReadLine(fd, reply, kReplyTimeoutMs);
+            SendText(fd, request) && ReadLine(fd, reply, timeoutMs, kReplyMax);
   close(fd);
   return ok;
 }
@@ -194,8 +209,17 @@ bool SendControlCommand(const std::string&, int command, int argument, long* res
   return true;
 }
 
+bool ControlChannelCarriesUpgrade() { return true; }
+
+bool SendUpgradeCommand(long* result, std::string* statusLine) {
+  std::string reply;
+  return Exchange(FormatControlRequest(kControlUpgrade, 0), &reply, kUpgradeReplyTimeoutMs) &&
+         ParseUpgradeReply(reply, result, statusLine);
+}
+
 std::unique_ptr<ControlListener> StartControlListener(std::function<long(int, int)> onCommand,
-                                                      std::function<void()> onShow) {
+                                                      std::function<void()> onShow,
+                                                      std::function<long(std::string*)> onUpgrade) {
   sockaddr_un address;
   if (RuntimeDir().empty() || !FillAddress(&address)) return nullptr;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -209,7 +233,8 @@ std::unique_ptr<ControlListener> StartControlListener(std::function<long(int, in
     close(fd);
     return nullptr;
   }
-  return std::make_unique<SocketListener>(fd, std::move(onCommand), std::move(onShow));
+  return std::make_unique<SocketListener>(fd, std::move(onCommand), std::move(onShow),
+                                          std::move(onUpgrade));
 }
 
 void WatchTerminationSignals(std::function<void()> onSignal) {

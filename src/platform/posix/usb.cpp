@@ -161,13 +161,28 @@ class LibusbDevice : public UsbDevice {
     if (claimed_ == number) return kUsbOk;
     libusb_set_auto_detach_kernel_driver(handle_, 1);
     int rc = libusb_claim_interface(handle_, number);
+    if (rc != 0) {
+      // Where a driver cannot be detached (none is bound, or the system lacks the request, as
+      // in containers and under umockdev), a plain claim may still succeed.
+      libusb_set_auto_detach_kernel_driver(handle_, 0);
+      rc = libusb_claim_interface(handle_, number);
+    }
     if (rc != 0) return MapError(rc);
     claimed_ = number;
     return kUsbOk;
   }
 
   int SetAltSetting(uint8_t number, uint8_t alternate) override {
-    return MapError(libusb_set_interface_alt_setting(handle_, number, alternate));
+    int rc = libusb_set_interface_alt_setting(handle_, number, alternate);
+    if (rc == LIBUSB_ERROR_OTHER || rc == LIBUSB_ERROR_NOT_SUPPORTED) {
+      // A system without the set-interface request (containers, umockdev) still reaches the
+      // device with the standard request itself.
+      rc = libusb_control_transfer(handle_, LIBUSB_RECIPIENT_INTERFACE,
+                                   LIBUSB_REQUEST_SET_INTERFACE, alternate, number, nullptr, 0,
+                                   5000);
+      if (rc > 0) rc = 0;
+    }
+    return MapError(rc);
   }
 
   int ControlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,

@@ -52,8 +52,13 @@ bool SendControlCommand(const std::string& windowTitle, int command, int argumen
   return true;
 }
 
+bool ControlChannelCarriesUpgrade() { return false; }
+
+bool SendUpgradeCommand(long*, std::string*) { return false; }
+
 std::unique_ptr<ControlListener> StartControlListener(std::function<long(int, int)>,
-                                                      std::function<void()>) {
+                                                      std::function<void()>,
+                                                      std::function<long(std::string*)>) {
   return std::make_unique<NoListener>();
 }
 

@@ -224,7 +224,28 @@ bool HeadlessDialogPeer::SetProgressPos(int id, int pos) {
   ControlState* c = Control(id);
   if (!c || c->kind != ControlKind::kProgressBar) return false;
   // A bar clamps its position to its range.
-  c->pos = pos < c->low ? c->low : pos > c->high ? c->high : pos;
+  int clamped = pos < c->low ? c->low : pos > c->high ? c->high : pos;
+  if (clamped != c->pos) {
+    c->pos = clamped;
+    host_.RecordProgress(dialog_, id, c->pos, c->text);
+  }
+  return true;
+}
+
+bool HeadlessDialogPeer::SetProgressText(int id, const std::string& utf8) {
+  ControlState* c = Control(id);
+  if (!c || c->kind != ControlKind::kProgressBar) return false;
+  if (utf8 != c->text) {
+    c->text = utf8;
+    host_.RecordProgress(dialog_, id, c->pos, c->text);
+  }
+  return true;
+}
+
+bool HeadlessDialogPeer::GetProgressText(int id, std::string* utf8) const {
+  const ControlState* c = Control(id);
+  if (!c || c->kind != ControlKind::kProgressBar) return false;
+  *utf8 = c->text;
   return true;
 }
 

@@ -28,7 +28,8 @@ HeadlessHost::HeadlessHost(ClockMode mode)
     : mode_(mode),
       loop_thread_(std::this_thread::get_id()),
       real_start_(platform::NowMs()),
-      print_boxes_(mode == ClockMode::kReal) {}
+      print_boxes_(mode == ClockMode::kReal),
+      user_present_(mode == ClockMode::kVirtual) {}
 
 HeadlessHost::~HeadlessHost() {
   // Windows still alive forget us; calls queued for them are dropped (a blocked sender gets -1).
@@ -330,6 +331,11 @@ MessageBoxResult HeadlessHost::ShowMessageBox(Dialog* owner, const std::string& 
                                                           : "OK"));
   }
   return r.answer;
+}
+
+void HeadlessHost::RecordProgress(const Dialog& dialog, int id, int pos,
+                                  const std::string& text) {
+  progress_.push_back(ProgressRecord{dialog.dialog_template().caption, id, pos, text});
 }
 
 void HeadlessHost::Announce(const std::string& line) {

@@ -31,6 +31,14 @@ struct MessageBoxRecord {
   std::string owner_caption;  // caption of the owner window; empty without owner
 };
 
+// One change of a progress bar: its position and text after the change.
+struct ProgressRecord {
+  std::string caption;  // the caption of the bar's window
+  int id = 0;
+  int pos = 0;
+  std::string text;
+};
+
 struct MenuRecord {
   std::vector<MenuItem> items;
   int chosen = 0;  // the command returned (0: dismissed)
@@ -69,6 +77,9 @@ class HeadlessHost : public Backend {
   // Recorded (announcements()); printed on standard error with a time stamp when message boxes
   // are printed (the real clock).
   void Announce(const std::string& line) override;
+  // Virtual clock: the test plays the person (true). Real clock: nobody sees the windows (false).
+  bool UserCanCloseWindows() const override { return user_present_; }
+  void SetUserPresent(bool present) { user_present_ = present; }
 
   // --- clock ------------------------------------------------------------------------------
   ClockMode clock_mode() const { return mode_; }
@@ -151,6 +162,10 @@ class HeadlessHost : public Backend {
   bool AreRegisteredForPorts(const Dialog& dialog) const;
   int ProgressLow(const Dialog& dialog, int id) const;
   int ProgressHigh(const Dialog& dialog, int id) const;
+  // Every change of a progress bar's position or text, of every window, in order; it outlives
+  // the windows, so a test reads what a finished modal dialog showed.
+  const std::vector<ProgressRecord>& progress_records() const { return progress_; }
+  void ClearProgressRecords() { progress_.clear(); }
 
   // --- modal runs -----------------------------------------------------------------------
   // Called once when a modal run starts (after OnInitDialog), on the loop thread; it may use
@@ -200,6 +215,7 @@ class HeadlessHost : public Backend {
   bool UserCanReach(const HeadlessDialogPeer* peer) const;
   ControlState* Reachable(HeadlessDialogPeer* peer, int id) const;
   MessageBoxResult NextAnswer(MessageBoxButtons buttons);
+  void RecordProgress(const Dialog& dialog, int id, int pos, const std::string& text);
 
   const ClockMode mode_;
   const std::thread::id loop_thread_;
@@ -214,9 +230,11 @@ class HeadlessHost : public Backend {
   std::deque<std::function<void()>> box_meanwhile_;
   std::vector<MessageBoxRecord> boxes_;
   std::vector<std::string> announcements_;
+  std::vector<ProgressRecord> progress_;
   std::deque<int> menu_choices_;
   std::vector<MenuRecord> menus_;
   bool print_boxes_;
+  bool user_present_;
   std::function<void(Dialog&)> modal_driver_;
   std::vector<HeadlessDialogPeer*> modal_stack_;  // running modal dialogs, innermost last
   uint64_t modal_time_limit_ms_ = 600000;

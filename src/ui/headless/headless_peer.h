@@ -68,6 +68,8 @@ class HeadlessDialogPeer : public DialogPeer {
   bool SetProgressRange(int id, int low, int high) override;
   bool SetProgressPos(int id, int pos) override;
   int GetProgressPos(int id) const override;
+  bool SetProgressText(int id, const std::string& utf8) override;
+  bool GetProgressText(int id, std::string* utf8) const override;
 
   bool SetTimer(int id, int period_ms) override;
   bool KillTimer(int id) override;

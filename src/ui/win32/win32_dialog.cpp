@@ -333,6 +333,27 @@ int Win32DialogPeer::GetProgressPos(int id) const {
   return item ? static_cast<int>(SendMessageW(item, PBM_GETPOS, 0, 0)) : 0;
 }
 
+HWND Win32DialogPeer::ProgressItem(int id) const {
+  HWND item = Item(id);
+  wchar_t name[32] = {};
+  if (!item || !GetClassNameW(item, name, 32)) return nullptr;
+  return lstrcmpiW(name, PROGRESS_CLASSW) == 0 ? item : nullptr;
+}
+
+// The progress class leaves WM_SETTEXT to the default window procedure, which keeps the text as
+// the window's own: it is not drawn, but stays readable (GetWindowText, accessibility tools).
+bool Win32DialogPeer::SetProgressText(int id, const std::string& utf8) {
+  HWND item = ProgressItem(id);
+  return item && SetWindowTextW(item, platform::Widen(utf8).c_str());
+}
+
+bool Win32DialogPeer::GetProgressText(int id, std::string* utf8) const {
+  HWND item = ProgressItem(id);
+  if (!item) return false;
+  *utf8 = WindowText(item);
+  return true;
+}
+
 bool Win32DialogPeer::SetTimer(int id, int period_ms) {
   HWND hwnd = hwnd_.load();
   return hwnd &&

@@ -62,6 +62,8 @@ class Win32DialogPeer : public DialogPeer {
   bool SetProgressRange(int id, int low, int high) override;
   bool SetProgressPos(int id, int pos) override;
   int GetProgressPos(int id) const override;
+  bool SetProgressText(int id, const std::string& utf8) override;
+  bool GetProgressText(int id, std::string* utf8) const override;
 
   bool SetTimer(int id, int period_ms) override;
   bool KillTimer(int id) override;
@@ -83,6 +85,7 @@ class Win32DialogPeer : public DialogPeer {
 
  private:
   HWND Item(int id) const;
+  HWND ProgressItem(int id) const;  // the control when it is a progress bar, else null
   INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
 
   Win32Backend& backend_;

@@ -24,8 +24,18 @@ class RecordingDevice : public platform::UsbDevice {
  public:
   explicit RecordingDevice(std::unique_ptr<platform::UsbDevice> inner) : inner_(std::move(inner)) {}
   int GetDeviceDescriptor(uint8_t out[18]) override { return inner_->GetDeviceDescriptor(out); }
+  // The libusb backend reads the configuration from the device in two GET_DESCRIPTOR requests:
+  // the 9-byte head for wTotalLength, then the whole set.
   int GetConfigDescriptor(std::vector<uint8_t>* out) override {
-    return inner_->GetConfigDescriptor(out);
+    int r = inner_->GetConfigDescriptor(out);
+    if (r != platform::kUsbOk || out->size() < 9) return r;
+    for (size_t length : {size_t{9}, out->size()}) {
+      std::fprintf(g_out, "128 6 512 0 %u %u ", static_cast<unsigned>(length),
+                   static_cast<unsigned>(length));
+      for (size_t i = 0; i < length; ++i) std::fprintf(g_out, "%02x", (*out)[i]);
+      std::fputc('\n', g_out);
+    }
+    return r;
   }
   // A string is one GET_DESCRIPTOR request on the wire (US English, 255 bytes asked for); the
   // simulated device's strings are ASCII.

@@ -4,8 +4,10 @@ and a usbmon capture (pcap, LINKTYPE_USB_LINUX_MMAPPED) scripting its side of on
 the configuration descriptor, the layout strings, the configuration again, a status request, a
 set-address command and one 16-byte data block, each command followed by a busy and an idle
 status. Usage: make_dfu_umockdev.py OUTDIR
-With --trace TRACE PCAP it writes instead the capture of a recorded exchange (dfu_flash_trace:
-one control transfer a line, "requestType request value index length result reply-hex")."""
+With --trace TRACE PCAP DESCRIPTION it writes instead the capture of a recorded exchange
+(dfu_flash_trace: one control transfer a line, "requestType request value index length result
+reply-hex") and a description of the device that answered it: its configuration is the one the
+recording read, so that the interfaces libusb lists are those the exchange talks to."""
 import os
 import struct
 import sys
@@ -33,11 +35,11 @@ def config_descriptor():
     return bytes([9, 2, total & 0xFF, total >> 8, 2, 1, 0, 0x80, 50]) + body
 
 
-def descriptors():
-    return DEVICE + config_descriptor()
+def descriptors(config):
+    return DEVICE + config
 
 
-def umockdev_text():
+def umockdev_text(config):
     lines = [
         "P: " + SYSFS,
         "N: bus/usb/001/004",
@@ -61,10 +63,10 @@ def umockdev_text():
         "A: speed=12",
         "A: bConfigurationValue=1",
         "A: bNumConfigurations=1",
-        "A: bNumInterfaces= 2",
+        "A: bNumInterfaces=%2d" % config[4],
         "A: bDeviceClass=00",
         "A: bMaxPacketSize0=64",
-        "H: descriptors=" + descriptors().hex().upper(),
+        "H: descriptors=" + descriptors(config).hex().upper(),
         "",
     ]
     return "\n".join(lines) + "\n"
@@ -142,8 +144,9 @@ def exchange():
 URB_STATUS = {-2: -32, -3: -19, -1: -110}
 
 
-def from_trace(trace_path, pcap_path):
+def from_trace(trace_path, pcap_path, description_path):
     c = Capture()
+    config = None
     with open(trace_path) as f:
         for line in f:
             fields = line.split()
@@ -153,17 +156,23 @@ def from_trace(trace_path, pcap_path):
             reply = b"" if fields[6] == "-" else bytes.fromhex(fields[6])
             status = 0 if result >= 0 else URB_STATUS.get(result, -71)
             c.control(rt, req, value, index, length, reply, status)
+            if rt == 0x80 and req == 6 and value == 0x0200 and len(reply) > 9:
+                config = reply
+    if config is None:
+        sys.exit("make_dfu_umockdev.py: the trace never read the configuration")
     c.write(pcap_path)
+    with open(description_path, "w") as f:
+        f.write(umockdev_text(config))
 
 
 def main():
     if sys.argv[1:2] == ["--trace"]:
-        from_trace(sys.argv[2], sys.argv[3])
+        from_trace(sys.argv[2], sys.argv[3], sys.argv[4])
         return
     out = sys.argv[1] if len(sys.argv) > 1 else "."
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "dfu-device.umockdev"), "w") as f:
-        f.write(umockdev_text())
+        f.write(umockdev_text(config_descriptor()))
     exchange().write(os.path.join(out, "dfu-exchange.pcap"))
 
 

@@ -78,9 +78,9 @@ bool QtDialogPeer::Create(bool modal) {
   } else {
     widget_->move(units_.X(t.x), units_.Y(t.y));
   }
-  BuildControls(t);
-  created_ = true;
+  created_ = true;  // the item operations work from here on (an up-down takes its buddy)
   creating_ = true;
+  BuildControls(t);
   backend_.AttachPeer(this);
   dialog_.DeliverInitDialog();
   creating_ = false;
@@ -433,12 +433,7 @@ bool QtDialogPeer::SetProgressText(int id, const std::string& utf8) {
   Control* c = Find(id);
   if (!c || c->kind != ControlKind::kProgressBar) return false;
   c->progress_text = utf8;
-  auto* bar = static_cast<QProgressBar*>(c->widget);
-  // Shown in the bar as given: a percent sign is not one of the bar's own placeholders.
-  QString format = Text(utf8);
-  format.replace('%', "%%");
-  bar->setFormat(format);
-  bar->setTextVisible(!utf8.empty());
+  static_cast<ProgressBarWidget*>(c->widget)->SetPhase(Text(utf8));
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
+#include <QProgressBar>
 #include <QRect>
 
 #include <deque>
@@ -63,6 +64,18 @@ class UpDownWidget : public QWidget {
  private:
   QToolButton* up_;
   QToolButton* down_;
+};
+
+// A progress bar that shows its window text (the phase line) as given, not as a format with
+// placeholders.
+class ProgressBarWidget : public QProgressBar {
+ public:
+  explicit ProgressBarWidget(QWidget* parent) : QProgressBar(parent) {}
+  QString text() const override { return phase_; }
+  void SetPhase(const QString& phase);
+
+ private:
+  QString phase_;
 };
 
 // The dialog's top-level window. The close box, Escape and Enter, double clicks and timers go

@@ -146,7 +146,7 @@ QWidget* QtDialogPeer::MakeControl(const ControlTemplate& c, const QRect& rect, 
       w = new UpDownWidget(parent);
       break;
     case ControlKind::kProgressBar: {
-      auto* p = new QProgressBar(parent);
+      auto* p = new ProgressBarWidget(parent);
       p->setRange(0, 100);
       p->setValue(0);
       p->setTextVisible(false);  // until the program gives it a line to show

@@ -44,6 +44,12 @@ void UpDownWidget::resizeEvent(QResizeEvent*) {
   down_->setGeometry(0, half, width(), height() - half);
 }
 
+void ProgressBarWidget::SetPhase(const QString& phase) {
+  phase_ = phase;
+  setTextVisible(!phase.isEmpty());
+  update();
+}
+
 DialogWidget::DialogWidget(QtDialogPeer* peer) : QDialog(nullptr), peer_(peer) {}
 
 void DialogWidget::closeEvent(QCloseEvent* event) {

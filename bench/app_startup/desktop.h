@@ -19,7 +19,7 @@ class BenchDesktop {
   // the reason on standard error, when a tool is missing or does not come up.
   bool Start();
   const std::string& display() const { return display_; }
-  // Whether a window named `name` is embedded in trayer's panel now.
+  // Whether a window of the program `name` (its WM_CLASS) is embedded in trayer's panel now.
   bool IconInTray(const std::string& name);
 
  private:

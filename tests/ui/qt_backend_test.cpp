@@ -1,116 +1,27 @@
 // The Qt backend under a real X server (Xvfb, the xcb platform): dialogs from templates in dialog
 // units, the item operations on real widgets, input through the window system, timers, posts and
-// sends from other threads, modal runs, message boxes, the tray icon and its menu.
-#include "ui/qt/qt_backend.h"
-
-#include <gtest/gtest.h>
-
-#include <QApplication>
+// sends from other threads, modal runs and message boxes.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontInfo>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSystemTrayIcon>
-#include <QTest>
-#include <QTimer>
 #include <QToolButton>
-#include <QWindow>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <thread>
 
-#include "ui/backend.h"
-#include "ui/qt/qt_internal.h"
+#include "ui/qt_fixture.h"
 #include "ui/test_dialog.h"
-#include "ui/tray_icon.h"
 
 namespace {
 
+using namespace qt_test;
 using ui::qt::DialogUnits;
-using ui::qt::QtBackend;
-using ui::qt::QtDialogPeer;
 using ui_test::TestDialog;
-
-// One application for the whole executable: Qt wants one per process.
-QtBackend* g_backend = nullptr;
-
-class QtEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    std::unique_ptr<ui::Backend> b = ui::qt::CreateQtBackend();
-    ASSERT_NE(b, nullptr) << "no display: run under Xvfb (run-with-xvfb.sh)";
-    g_backend = static_cast<QtBackend*>(b.release());
-  }
-  void TearDown() override {
-    delete g_backend;
-    g_backend = nullptr;
-  }
-};
-const testing::Environment* const g_environment =
-    testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-QtDialogPeer* PeerOf(const ui::Dialog& d) { return static_cast<QtDialogPeer*>(d.peer()); }
-QWidget* WindowOf(const ui::Dialog& d) { return PeerOf(d)->widget(); }
-template <typename T>
-T* Item(const ui::Dialog& d, int id) {
-  return qobject_cast<T*>(PeerOf(d)->ItemWidget(id));
-}
-
-// Generous bounds: the conditions, not the times, are what the tests wait for.
-constexpr int kBoundMs = 10000;
-
-class QtTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_NE(g_backend, nullptr);
-    ui::SetBackend(g_backend);
-    g_backend->SetTrayHostForTesting(true);
-  }
-  void TearDown() override {
-    // Windows released with deleteLater go before the next test.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    g_backend->SetTrayHostForTesting(std::nullopt);
-    ui::SetBackend(nullptr);
-  }
-
-  // Shows the window and waits until the X server has mapped it, so input reaches it.
-  static void ShowAndWait(ui::Dialog& d) {
-    ASSERT_TRUE(d.ShowWindow(true));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(WindowOf(d), kBoundMs));
-  }
-  // A click through the window system (hit testing and modal blocking included).
-  static void ClickAt(ui::Dialog& d, QWidget* item) {
-    QPoint at = item->mapTo(WindowOf(d), item->rect().center());
-    QTest::mouseClick(WindowOf(d)->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-  }
-  // Answers the next message box with button, once it is open; records what it showed.
-  struct BoxSeen {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-  };
-  static void AnswerNextBox(QMessageBox::StandardButton button, BoxSeen* seen) {
-    auto* poll = new QTimer();
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, button, seen] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box || !box->isVisible()) return;
-      seen->title = box->windowTitle();
-      seen->text = box->text();
-      seen->icon = box->icon();
-      poll->deleteLater();
-      if (QAbstractButton* b = box->button(button)) b->click();
-    });
-    poll->start(10);
-  }
-};
 
 TEST(QtDialogUnits, RoundAsWindowsMapDialogRectDoes) {
   DialogUnits u{6, 13};  // MS Shell Dlg 8 pt at 96 dpi
@@ -508,136 +419,6 @@ TEST_F(QtTest, QuitWhileAMessageBoxIsOpenEndsTheLoopAndTheBoxSaysNo) {
   quitter.join();
   EXPECT_EQ(code, 5);
   EXPECT_EQ(answer, ui::MessageBoxResult::kNo);
-}
-
-// A window with a tray icon whose right-click handler offers a menu, as the main window does.
-struct TrayDialog : TestDialog {
-  ui::TrayIcon icon;
-  std::vector<ui::MenuItem> items = {{2028, "设置"}, {2026, "启动", false}, {2027, "停止"}};
-  bool OnInitDialog() override {
-    TestDialog::OnInitDialog();
-    icon.Add(*this, 131, 131, "读卡服务");
-    return true;
-  }
-  void OnTrayNotify(int icon_id, int mouse) override {
-    TestDialog::OnTrayNotify(icon_id, mouse);
-    if (mouse != ui::kMouseRightUp) return;
-    int command = icon.TrackPopupMenu(items);
-    if (command != 0) OnCommand(command);
-  }
-};
-
-ui::qt::QtTrayPeer* TrayPeerOf(const TrayDialog& d) {
-  for (ui::qt::QtTrayPeer* t : g_backend->trays()) {
-    if (t->owner() == &d) return t;
-  }
-  return nullptr;
-}
-
-TEST_F(QtTest, TrayIconCarriesTipAndImageAndReportsTheMouse) {
-  TrayDialog d;
-  ASSERT_TRUE(d.Create());
-  EXPECT_FALSE(d.IsVisible());  // a tray host is there: the window stays hidden
-  ui::qt::QtTrayPeer* tray = TrayPeerOf(d);
-  ASSERT_NE(tray, nullptr);
-  QSystemTrayIcon* icon = tray->icon();
-  EXPECT_TRUE(icon->isVisible());
-  EXPECT_EQ(icon->toolTip(), QString("读卡服务"));
-  qint64 app_image = icon->icon().cacheKey();
-  EXPECT_FALSE(icon->icon().isNull());
-  ASSERT_TRUE(d.icon.Modify(134, "读卡服务(USB模式)"));
-  EXPECT_EQ(icon->toolTip(), QString("读卡服务(USB模式)"));
-  EXPECT_NE(icon->icon().cacheKey(), app_image);
-  EXPECT_EQ(tray->icon_id(), 134);
-
-  // A left click and a double click, as the tray host reports them.
-  emit icon->activated(QSystemTrayIcon::Trigger);
-  emit icon->activated(QSystemTrayIcon::DoubleClick);
-  EXPECT_EQ(d.tray, (std::vector<std::pair<int, int>>{{131, ui::kMouseLeftDown},
-                                                      {131, ui::kMouseLeftDoubleClick}}));
-  EXPECT_TRUE(d.icon.Remove());
-  EXPECT_FALSE(d.icon.IsAdded());
-  EXPECT_FALSE(d.icon.Modify(131, "读卡服务"));
-}
-
-TEST_F(QtTest, TrayContextMenuHoldsTheOwnersItemsAndDeliversTheChoiceAfterItCloses) {
-  TrayDialog d;
-  ASSERT_TRUE(d.Create());
-  QMenu* menu = TrayPeerOf(d)->menu();
-  ASSERT_NE(menu, nullptr);
-  // The tray host opens the menu: the owner's right-click handler fills it.
-  menu->popup(QPoint(100, 100));
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(menu, kBoundMs));
-  EXPECT_EQ(d.tray, (std::vector<std::pair<int, int>>{{131, ui::kMouseRightUp}}));
-  QList<QAction*> actions = menu->actions();
-  ASSERT_EQ(actions.size(), 3);
-  EXPECT_EQ(actions[0]->text(), QString("设置"));
-  EXPECT_TRUE(actions[0]->isEnabled());
-  EXPECT_FALSE(actions[1]->isEnabled());  // "启动" while the service runs
-  EXPECT_TRUE(d.commands.empty());
-  // Down twice skips the disabled item.
-  QTest::keyClick(menu, Qt::Key_Down);
-  QTest::keyClick(menu, Qt::Key_Down);
-  QTest::keyClick(menu, Qt::Key_Return);
-  EXPECT_TRUE(d.commands.empty());  // not while the menu is still closing
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !d.commands.empty(); }, kBoundMs));
-  EXPECT_EQ(d.commands, std::vector<int>{2027});
-  EXPECT_FALSE(menu->isVisible());
-
-  // The next opening shows the state of that moment.
-  d.items[1].enabled = true;
-  menu->popup(QPoint(100, 100));
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(menu, kBoundMs));
-  EXPECT_TRUE(menu->actions()[1]->isEnabled());
-  QTest::keyClick(menu, Qt::Key_Escape);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(d.commands, std::vector<int>{2027});  // dismissed: nothing
-}
-
-TEST_F(QtTest, PopupMenuOutsideTheTrayHostWaitsAndReturnsTheChosenCommand) {
-  TrayDialog d;
-  ASSERT_TRUE(d.Create());
-  int keys_sent = 0;
-  auto* poll = new QTimer();
-  QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (!menu || !menu->isVisible()) return;
-    poll->deleteLater();
-    ++keys_sent;
-    QTest::keyClick(menu, Qt::Key_Down);
-    QTest::keyClick(menu, Qt::Key_Down);
-    QTest::keyClick(menu, Qt::Key_Return);
-  });
-  poll->start(10);
-  int chosen = d.icon.TrackPopupMenu({{2028, "设置"}, {2026, "启动"}, {2027, "停止"}});
-  EXPECT_EQ(keys_sent, 1);
-  EXPECT_EQ(chosen, 2026);
-}
-
-TEST_F(QtTest, WithoutATrayHostTheOwnerStaysReachableAndHidingMinimises) {
-  g_backend->SetTrayHostForTesting(false);
-  TrayDialog d;
-  ASSERT_TRUE(d.Create());
-  // Shown at the end of its creation, with the size its initialisation gave it.
-  EXPECT_TRUE(WindowOf(d)->isVisible());
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(WindowOf(d), kBoundMs));
-  EXPECT_TRUE(d.IsVisible());
-  // The close box (here Escape) minimises instead of hiding.
-  QTest::keyClick(WindowOf(d), Qt::Key_Escape);
-  EXPECT_TRUE(WindowOf(d)->isMinimized());
-  EXPECT_FALSE(d.IsVisible());
-  // A show (a second start, the tray click) brings it back.
-  ASSERT_TRUE(d.ShowWindow(true));
-  EXPECT_FALSE(WindowOf(d)->isMinimized());
-  EXPECT_TRUE(d.IsVisible());
-
-  // A window without a tray icon hides as usual.
-  TestDialog plain;
-  ASSERT_TRUE(plain.Create());
-  ShowAndWait(plain);
-  ASSERT_TRUE(plain.ShowWindow(false));
-  EXPECT_FALSE(WindowOf(plain)->isVisible());
-  EXPECT_FALSE(WindowOf(plain)->isMinimized());
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTranslator>
 
@@ -111,14 +110,11 @@ QtBackend::QtBackend() : loop_thread_(std::this_thread::get_id()) {
 }
 
 QtBackend::~QtBackend() {
+  std::deque<Mailed> dropped;  // destroyed outside the lock: breaks waiting senders' promises
   {
     std::lock_guard<std::mutex> lock(mail_mutex_);
     closed_ = true;
     live_peers_.clear();
-  }
-  std::deque<Mailed> dropped;
-  {
-    std::lock_guard<std::mutex> lock(mail_mutex_);
     dropped.swap(mail_);
   }
   dropped.clear();

@@ -21,6 +21,9 @@ const char kMobileDataQuestion[] = "当前使用移动数据连接，是否在�
 // The size of the double-click square in the client area's bottom-left corner.
 constexpr int kExpandSquare = 10;
 
+// What the tray tip says is announced under this topic (the others are control ids).
+constexpr int kTrayTopic = 0;
+
 }  // namespace
 
 COvra7ServerDlg::COvra7ServerDlg(DialogEnvironment env)
@@ -62,6 +65,7 @@ bool COvra7ServerDlg::OnInitDialog() {
   SetUpDownBuddy(ids::kCat1Spin, ids::kCat1Interval);
   CheckItem(ids::kAutostartSystem, IsAutostartRegistered());
   tray_.Add(*this, kIconApp, kIconApp, kTipDefault);
+  AnnounceOnChange(kTrayTopic, kTipDefault);
   CheckItem(ids::kLog, LogEnabled.load(std::memory_order_relaxed) != 0);
   CheckItem(ids::kAutoStartService, autoStart_ != 0);
   RegisterPortNotifications();
@@ -84,7 +88,7 @@ void COvra7ServerDlg::UpdateControlStates() {
   EnableItem(ids::kStop, requested);
   EnableItem(ids::kChangePort, requested);
   EnableItem(ids::kPortBox, requested);
-  if (!requested) SetItemText(ids::kPortLabel, kServiceNotStarted);
+  if (!requested) SetPortLabel(kServiceNotStarted);
   bool online = readerOnline_ != 0;
   for (int id : {ids::kSwitchMode, ids::kQualityTest, ids::kQueryAuth, ids::kQueryPlatform,
                  ids::kChangePlatform, ids::kQueryStatus, ids::kModeAuto, ids::kModeUsb})
@@ -99,6 +103,7 @@ void COvra7ServerDlg::ShowModeInTray(int mode) {
     tray_.Modify(kIconCat1, kTipCat1);
   else
     tray_.Modify(kIconApp, kTipDefault);
+  AnnounceOnChange(kTrayTopic, tray_.tip());
 }
 
 void COvra7ServerDlg::OnTrayNotify(int iconId, int mouseMessage) {
@@ -165,7 +170,7 @@ void COvra7ServerDlg::OnCommand(int id) {
         MessageBox(dfu::kWarningText);
         break;
       }
-      Exit();
+      Exit(true);
       break;
     case ids::kChangePort:
       ChangePort();
@@ -237,9 +242,9 @@ void COvra7ServerDlg::ShowAbout() {
   about.DoModal();
 }
 
-void COvra7ServerDlg::Exit() {
+void COvra7ServerDlg::Exit(bool mayAsk) {
   bool notify = true;
-  if (service_->IsRunning()) {
+  if (mayAsk && service_->IsRunning()) {
     uint8_t statusCode = 0, connectionType = 0;
     if (service_->QueryConnectStatus(&statusCode, &connectionType) == 0 && connectionType == 2 &&
         MessageBox(kMobileDataQuestion, ui::MessageBoxButtons::kYesNo, "提示") ==
@@ -268,7 +273,7 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
       ShowWindow(true);
       return 0;
     case WM_EXIT_REQUEST:
-      Exit();
+      Exit(wparam != kExitWithoutQuestion);
       return 0;
     case WM_POWER_EVENT:
       return OnPowerBroadcast(static_cast<int>(wparam));

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ constexpr int WM_UPGRADE_FILE_READY = 2031;
 // the destroy the exit command posts to the window itself.
 constexpr int WM_SHOW_REQUEST = 2040;
 constexpr int WM_EXIT_REQUEST = 2041;
+// WM_EXIT_REQUEST's wparam for a termination signal: nobody may be there to answer the exit
+// question (a session ending, a service manager), so the reader is told as the default answer.
+constexpr intptr_t kExitWithoutQuestion = 1;
 constexpr int WM_POSTED_DESTROY = 2042;
 // A power event from a monitor thread that waits until it was handled (wparam: the event).
 constexpr int WM_POWER_EVENT = 2043;
@@ -106,7 +110,8 @@ class COvra7ServerDlg : public ui::Dialog {
   void ShowTrayMenu();
   void Collapse();
   void Expand();
-  void Exit();
+  // The exit command; mayAsk: the mobile-data question may be asked (not for a signal).
+  void Exit(bool mayAsk);
   void ShowAbout();
   void ToggleServiceAutoStart();
   void ToggleLog();
@@ -130,6 +135,9 @@ class COvra7ServerDlg : public ui::Dialog {
   // After a message box inside a start: whether the service is still wanted and running, that
   // is, no stop was handled while the box was open.
   bool StartStillWanted() const;
+  void SetPortLabel(const std::string& text);
+  // Tells a console (the headless program) a line of what the window shows, once per change.
+  void AnnounceOnChange(int topic, const std::string& line);
   std::string PortName(int n) const;
 
   // Reader configuration panel (reader_panel.cpp).
@@ -162,6 +170,7 @@ class COvra7ServerDlg : public ui::Dialog {
   int cat1HeartBeat_ = 600;
   bool noCat1Module_ = false;  // the last start learnt the reader has no Cat1 module
   bool flashing_ = false;      // a flashing dialog runs (its modal loop serves our messages)
+  std::map<int, std::string> announced_;  // last line announced per topic
 };
 
 }  // namespace app

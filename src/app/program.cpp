@@ -26,13 +26,13 @@ std::mutex g_signalLock;
 COvra7ServerDlg* g_window = nullptr;  // guarded by g_signalLock
 bool g_signalPending = false;         // guarded by g_signalLock
 
-// A termination signal takes the exit command's path (the reader is told unless the user keeps
-// its mobile link). One that comes while the window is being made waits for it.
+// A termination signal takes the exit command's path without its question: the reader is told.
+// One that comes while the window is being made waits for it.
 void OnTerminationSignal() {
   std::lock_guard<std::mutex> lock(g_signalLock);
   if (!g_window) {
     g_signalPending = true;
-  } else if (!g_window->PostMessage(WM_EXIT_REQUEST, 0, 0)) {
+  } else if (!g_window->PostMessage(WM_EXIT_REQUEST, kExitWithoutQuestion, 0)) {
     ui::PostQuit(0);
   }
 }
@@ -40,7 +40,7 @@ void OnTerminationSignal() {
 void SetWindow(COvra7ServerDlg* window) {
   std::lock_guard<std::mutex> lock(g_signalLock);
   g_window = window;
-  if (window && g_signalPending) window->PostMessage(WM_EXIT_REQUEST, 0, 0);
+  if (window && g_signalPending) window->PostMessage(WM_EXIT_REQUEST, kExitWithoutQuestion, 0);
 }
 
 // Flashes a reader waiting in DFU mode through the running instance: the dialog's last status

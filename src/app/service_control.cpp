@@ -33,13 +33,13 @@ void COvra7ServerDlg::DiscoverPorts() {
 
 void COvra7ServerDlg::SetPortLabelFromService() {
   int port = service_->GetComPort();
-  SetItemText(ids::kPortLabel, port > 0 ? kPortInUse + PortName(port) : kPortOpenFailed);
+  SetPortLabel(port > 0 ? kPortInUse + PortName(port) : kPortOpenFailed);
 }
 
 void COvra7ServerDlg::StartService() {
   if (portList_.size() < 2) {
     readerOnline_ = 0;
-    SetItemText(ids::kPortLabel, kNoReader);
+    SetPortLabel(kNoReader);
     UpdateControlStates();
     return;
   }
@@ -122,8 +122,23 @@ void COvra7ServerDlg::RefreshStatus() {
   std::string text;
   service_->GetComStatusText(&text);
   SetItemText(ids::kComState, text);
+  AnnounceOnChange(ids::kComState, "串口：" + text);  // the row's caption in the window
   service_->GetServerStatusText(&text);
   SetItemText(ids::kServerState, text);
+  AnnounceOnChange(ids::kServerState, "连接：" + text);
+}
+
+void COvra7ServerDlg::SetPortLabel(const std::string& text) {
+  SetItemText(ids::kPortLabel, text);
+  AnnounceOnChange(ids::kPortLabel, text);
+}
+
+void COvra7ServerDlg::AnnounceOnChange(int topic, const std::string& line) {
+  // The byte counters change all the time; these lines only when what they say changes.
+  std::string& last = announced_[topic];
+  if (last == line) return;
+  last = line;
+  ui::Announce(line);
 }
 
 void COvra7ServerDlg::OnTimer(int id) {
@@ -171,7 +186,7 @@ void COvra7ServerDlg::FillPortBox() {
 void COvra7ServerDlg::CheckServicePort() {
   if (!service_->IsRunning()) {
     if (!serviceRequested_) {
-      SetItemText(ids::kPortLabel, kServiceNotStarted);
+      SetPortLabel(kServiceNotStarted);
       return;
     }
     StopService(false);
@@ -182,7 +197,7 @@ void COvra7ServerDlg::CheckServicePort() {
   if (std::find(portList_.begin(), portList_.end(), name) != portList_.end()) return;
   WriteLog("could not find select com port");
   StopService(false);
-  SetItemText(ids::kPortLabel, kReaderGone);
+  SetPortLabel(kReaderGone);
 }
 
 void COvra7ServerDlg::PortScan() {

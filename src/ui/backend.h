@@ -50,7 +50,7 @@ class ScopedBackend {
 };
 
 enum class BackendKind {
-  kNative,    // Win32 on Windows; on Linux the Qt window once it exists, else null
+  kNative,    // Win32 on Windows, Qt on Linux (null without a display)
   kHeadless,  // controls in memory, real clock, message boxes on standard error
   kWin32,
   kQt,

@@ -5,6 +5,9 @@
 #if OVRA7_UI_HAVE_WIN32
 #include "ui/win32/win32_backend.h"
 #endif
+#if OVRA7_UI_HAVE_QT
+#include "ui/qt/qt_backend.h"
+#endif
 
 namespace ui {
 
@@ -13,6 +16,13 @@ std::unique_ptr<Backend> CreateBackend(BackendKind kind) {
     case BackendKind::kHeadless:
       return std::make_unique<headless::HeadlessHost>(headless::ClockMode::kReal);
     case BackendKind::kNative:
+#if OVRA7_UI_HAVE_WIN32
+      return win32::CreateWin32Backend();
+#elif OVRA7_UI_HAVE_QT
+      return qt::CreateQtBackend();
+#else
+      return nullptr;
+#endif
     case BackendKind::kWin32:
 #if OVRA7_UI_HAVE_WIN32
       return win32::CreateWin32Backend();
@@ -20,7 +30,11 @@ std::unique_ptr<Backend> CreateBackend(BackendKind kind) {
       return nullptr;
 #endif
     case BackendKind::kQt:
+#if OVRA7_UI_HAVE_QT
+      return qt::CreateQtBackend();
+#else
       return nullptr;
+#endif
   }
   return nullptr;
 }

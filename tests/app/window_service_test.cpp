@@ -165,6 +165,30 @@ TEST_F(WindowTest, NoReaderThenPluggedInStartsAboutHalfASecondAfterTheDeviceEven
   EXPECT_FALSE(host_.IsTimerRunning(*window_, app::kUpgradeCheckTimer));
 }
 
+// A console sees what the window would show: the port label, the serial and server states and the
+// tray tip, each once per change, never for the byte counters' ticks.
+TEST_F(WindowTest, ConsoleIsToldThePortLabelStatesAndTipOnlyWhenTheyChange) {
+  MakeWindow();
+  std::vector<std::string> expected = {"读卡服务", "设备未连接"};
+  EXPECT_EQ(expected, host_.announcements());
+  auto& reader = AddReader(5, UnreachableConfig());
+  ASSERT_TRUE(host_.SendDeviceChange(*window_, ui::kDeviceArrival));
+  host_.AdvanceTime(500);
+  ASSERT_TRUE(window_->readerOnline());
+  // The scan's stop before the restart shows the states once; then the start.
+  expected.insert(expected.end(), {"串口：未打开", "连接：未连接", "读卡服务(Cat1模式)",
+                                   "当前使用的端口：" + platform::PortNameFromNumber(5)});
+  EXPECT_EQ(expected, host_.announcements());
+  reader.SendRaw({0x55, 0xAA, 0x01, 0x00, 0x7F, 0x7F});  // bytes from the reader: counters move
+  host_.AdvanceTime(5000);                               // five status ticks, two scans
+  expected.push_back("串口：已打开");
+  EXPECT_EQ(expected, host_.announcements());
+  Show();
+  ASSERT_TRUE(host_.Click(*window_, ids::kStop));
+  expected.insert(expected.end(), {"串口：未打开", "当前服务未启动"});
+  EXPECT_EQ(expected, host_.announcements());
+}
+
 TEST_F(WindowTest, DeviceEventsWithoutRequestedServiceDoNotScan) {
   WriteSettings("[SETTING]\nAutoStart=0\n");
   MakeWindow();

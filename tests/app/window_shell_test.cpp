@@ -160,6 +160,21 @@ TEST_F(WindowTest, ExitAnsweredNoOrOnAnotherLinkTellsTheReader) {
   EXPECT_EQ(1u, Count(other, 0x05));
 }
 
+// A termination signal (a session ending, a service manager) finds nobody to answer the exit
+// question: the program exits as after a No, telling the reader.
+TEST_F(WindowTest, TerminationSignalExitsWithoutTheQuestionAndTellsTheReader) {
+  testsupport::ReaderConfig config = ReachableConfig();
+  config.connectionType = 2;
+  auto& reader = AddReader(3, config);
+  MakeWindow();
+  host_.ScriptMessageBoxAnswer(ui::MessageBoxResult::kYes);  // would keep the link if asked
+  window_->SendMessage(app::WM_EXIT_REQUEST, app::kExitWithoutQuestion, 0);
+  EXPECT_TRUE(host_.message_boxes().empty());
+  EXPECT_EQ(1u, Count(reader, 0x05));
+  host_.DispatchPosted();
+  EXPECT_FALSE(window_->IsCreated());
+}
+
 TEST_F(WindowTest, AboutBoxShowsTheProductVersion) {
   std::string version;
   host_.SetModalDriver([&](ui::Dialog& dialog) {

@@ -1,0 +1,252 @@
+// The Qt backend: the application object, the loop and quitting, the queue that carries other
+// threads' calls to the loop thread, message boxes and icons. Only Qt (Linux desktop) code.
+#include "ui/qt/qt_backend.h"
+
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTranslator>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ui/qt/qt_internal.h"
+
+namespace ui::qt {
+
+namespace {
+
+constexpr QEvent::Type kDeliverMailEvent = static_cast<QEvent::Type>(QEvent::User + 0x701);
+constexpr QEvent::Type kQuitEvent = static_cast<QEvent::Type>(QEvent::User + 0x702);
+
+class QuitEvent : public QEvent {
+ public:
+  explicit QuitEvent(int code) : QEvent(kQuitEvent), code_(code) {}
+  int code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// QApplication keeps references to these for its whole life.
+int g_argc = 1;
+char g_arg0[] = "ovra7server";
+char* g_argv[] = {g_arg0, nullptr};
+
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+bool XDisplayAnswers() {
+  int screen = 0;
+  xcb_connection_t* connection = xcb_connect(nullptr, &screen);
+  bool ok = connection && xcb_connection_has_error(connection) == 0;
+  if (connection) xcb_disconnect(connection);
+  return ok;
+}
+
+bool WaylandPluginInstalled() {
+  QString dir = QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/";
+  return QFile::exists(dir + "libqwayland-generic.so") || QFile::exists(dir + "libqwayland.so");
+}
+
+// Picks the window system before Qt does: Qt ends the process when its platform cannot start,
+// and a program that has a headless mode should fall back to it instead.
+bool ChoosePlatform() {
+  if (Set("QT_QPA_PLATFORM")) return true;  // the user (or a test) named one
+  bool wayland = Set("WAYLAND_DISPLAY") && WaylandPluginInstalled();
+  bool x11 = Set("DISPLAY");
+  if (x11 && !XDisplayAnswers()) {
+    if (!wayland) {
+      std::fprintf(stderr, "ovra7server: the display %s cannot be opened\n", std::getenv("DISPLAY"));
+      return false;
+    }
+    x11 = false;
+  }
+  if (!wayland && !x11) {
+    if (Set("WAYLAND_DISPLAY"))
+      std::fprintf(stderr, "ovra7server: Wayland needs the package qt6-wayland (or DISPLAY)\n");
+    return false;
+  }
+  qputenv("QT_QPA_PLATFORM", wayland ? (x11 ? "wayland;xcb" : "wayland") : "xcb");
+  return true;
+}
+
+}  // namespace
+
+bool MailBox::event(QEvent* event) {
+  if (event->type() == kDeliverMailEvent) {
+    backend_.DeliverOneMail();
+    return true;
+  }
+  if (event->type() == kQuitEvent) {
+    // Ends every loop of the thread: a message box's, a menu's and a modal run's too.
+    QCoreApplication::exit(static_cast<QuitEvent*>(event)->code());
+    return true;
+  }
+  return QObject::event(event);
+}
+
+QtBackend::QtBackend() : loop_thread_(std::this_thread::get_id()) {
+  if (!QApplication::instance()) {
+    owned_app_ = new QApplication(g_argc, g_argv);
+    // Button texts of message boxes in the user's language, as the system's own boxes have.
+    auto* translator = new QTranslator(owned_app_);
+    if (translator->load(QLocale::system(), "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      QCoreApplication::installTranslator(translator);
+    }
+  }
+  // A tray program lives on with no window shown.
+  QApplication::setQuitOnLastWindowClosed(false);
+  mailbox_ = new MailBox(*this);
+}
+
+QtBackend::~QtBackend() {
+  std::deque<Mailed> dropped;  // destroyed outside the lock: breaks waiting senders' promises
+  {
+    std::lock_guard<std::mutex> lock(mail_mutex_);
+    closed_ = true;
+    live_peers_.clear();
+    dropped.swap(mail_);
+  }
+  dropped.clear();
+  delete mailbox_;
+  // Windows and icons released with deleteLater go now, before the application they need.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  delete owned_app_;
+}
+
+std::unique_ptr<DialogPeer> QtBackend::CreateDialogPeer(Dialog& dialog) {
+  return std::make_unique<QtDialogPeer>(*this, dialog);
+}
+
+std::unique_ptr<TrayIconPeer> QtBackend::CreateTrayIconPeer() {
+  return std::make_unique<QtTrayPeer>(*this);
+}
+
+MessageBoxResult QtBackend::ShowMessageBox(Dialog* owner, const std::string& text,
+                                           const std::string& caption,
+                                           MessageBoxButtons buttons) {
+  QWidget* parent = nullptr;
+  if (owner && owner->IsCreated()) parent = static_cast<QtDialogPeer*>(owner->peer())->widget();
+  bool question = buttons == MessageBoxButtons::kYesNo;
+  QMessageBox box(question ? QMessageBox::Question : QMessageBox::Information,
+                  QString::fromStdString(caption), QString::fromStdString(text),
+                  question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::PlainText);  // the text may carry what a reader or a server sent
+  // Like the system's boxes of a tray program: in front even when the owner is hidden.
+  box.setWindowModality(Qt::ApplicationModal);
+  int r = box.exec();
+  // Anything but a Yes (a box ended by the program quitting, for one) counts as No.
+  if (question) return r == QMessageBox::Yes ? MessageBoxResult::kYes : MessageBoxResult::kNo;
+  return MessageBoxResult::kOk;
+}
+
+int QtBackend::RunMessageLoop() {
+  {
+    std::lock_guard<std::mutex> lock(mail_mutex_);
+    closed_ = false;
+  }
+  int code = QApplication::exec();
+  std::deque<Mailed> dropped;  // destroyed outside the lock: breaks waiting senders' promises
+  {
+    std::lock_guard<std::mutex> lock(mail_mutex_);
+    closed_ = true;
+    dropped.swap(mail_);
+    delivery_posted_ = false;
+  }
+  return code;
+}
+
+void QtBackend::Quit(int code) { QCoreApplication::postEvent(mailbox_, new QuitEvent(code)); }
+
+bool QtBackend::Mail(QtDialogPeer* peer, std::function<void()> fn) {
+  std::unique_lock<std::mutex> lock(mail_mutex_);
+  if (closed_ || (peer && live_peers_.count(peer) == 0)) {
+    lock.unlock();
+    fn = nullptr;  // dropped here, outside the lock
+    return false;
+  }
+  mail_.push_back(Mailed{peer, std::move(fn)});
+  if (!delivery_posted_) {
+    delivery_posted_ = true;
+    QCoreApplication::postEvent(mailbox_, new QEvent(kDeliverMailEvent));
+  }
+  return true;
+}
+
+void QtBackend::DeliverOneMail() {
+  Mailed item;
+  {
+    std::lock_guard<std::mutex> lock(mail_mutex_);
+    if (mail_.empty()) {
+      delivery_posted_ = false;
+      return;
+    }
+    item = std::move(mail_.front());
+    mail_.pop_front();
+    // One per event, and the next one announced before this one runs: a handler that opens a
+    // message box or a modal run (a nested loop) still gets the calls behind it served.
+    if (mail_.empty()) {
+      delivery_posted_ = false;
+    } else {
+      QCoreApplication::postEvent(mailbox_, new QEvent(kDeliverMailEvent));
+    }
+  }
+  item.fn();
+}
+
+void QtBackend::AttachPeer(QtDialogPeer* peer) {
+  std::lock_guard<std::mutex> lock(mail_mutex_);
+  live_peers_.insert(peer);
+}
+
+void QtBackend::DetachPeer(QtDialogPeer* peer) {
+  std::deque<Mailed> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mail_mutex_);
+    live_peers_.erase(peer);
+    for (auto it = mail_.begin(); it != mail_.end();) {
+      if (it->peer == peer) {
+        dropped.push_back(std::move(*it));
+        it = mail_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+}
+
+QIcon QtBackend::Icon(int icon_id) const {
+  // The program ships its icons as Qt resources named by resource id and size.
+  QIcon icon;
+  for (int size : {16, 32, 48}) {
+    QString path = QString(":/ovra7/icons/%1-%2.png").arg(icon_id).arg(size);
+    if (QFile::exists(path)) icon.addFile(path, QSize(size, size));
+  }
+  return icon;
+}
+
+bool QtBackend::TrayHostAvailable() const {
+  if (tray_host_override_) return *tray_host_override_;
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtBackend::RemoveTray(QtTrayPeer* tray) {
+  trays_.erase(std::remove(trays_.begin(), trays_.end(), tray), trays_.end());
+}
+
+std::unique_ptr<Backend> CreateQtBackend() {
+  if (!QApplication::instance() && !ChoosePlatform()) return nullptr;
+  return std::make_unique<QtBackend>();
+}
+
+}  // namespace ui::qt

@@ -233,9 +233,9 @@ void COvra7ServerDlg::ShowAbout() {
   about.DoModal();
 }
 
-void COvra7ServerDlg::Exit() {
+void COvra7ServerDlg::Exit(bool askAboutMobileLink) {
   bool notify = true;
-  if (service_->IsRunning()) {
+  if (askAboutMobileLink && service_->IsRunning()) {
     uint8_t statusCode = 0, connectionType = 0;
     if (service_->QueryConnectStatus(&statusCode, &connectionType) == 0 && connectionType == 2 &&
         MessageBox(kMobileDataQuestion, ui::MessageBoxButtons::kYesNo, "提示") ==
@@ -263,7 +263,8 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
       ShowWindow(true);
       return 0;
     case WM_EXIT_REQUEST:
-      Exit();
+      WriteLog("exit request%s", wparam == kExitWithoutQuestions ? " (no questions)" : "");
+      Exit(wparam != kExitWithoutQuestions);
       return 0;
     case WM_POWER_EVENT:
       return OnPowerBroadcast(static_cast<int>(wparam));

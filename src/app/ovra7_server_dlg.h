@@ -22,10 +22,15 @@ namespace app {
 // The window's private messages (WM_USER + n).
 constexpr int WM_SERVICE_CONTROL = 2030;
 constexpr int WM_UPGRADE_FILE_READY = 2031;
-// Within the process only: show the window (a second start), exit (a termination signal), and
-// the destroy the exit command posts to the window itself.
+// Within the process: show the window (a second start), exit (a termination signal), and the
+// destroy the exit command posts to the window itself.
 constexpr int WM_SHOW_REQUEST = 2040;
+// Exit as the tray menu's exit does. Also for other processes: the Windows installer and
+// uninstaller find the window by its title and send it this message with wparam
+// kExitWithoutQuestions, so that the program ends without a message box waiting for an answer
+// (the reader is told DisconnectPlatform, as when the user does not keep the mobile link).
 constexpr int WM_EXIT_REQUEST = 2041;
+constexpr int kExitWithoutQuestions = 1;
 constexpr int WM_POSTED_DESTROY = 2042;
 // A power event from a monitor thread that waits until it was handled (wparam: the event).
 constexpr int WM_POWER_EVENT = 2043;
@@ -97,7 +102,8 @@ class COvra7ServerDlg : public ui::Dialog {
   void ShowTrayMenu();
   void Collapse();
   void Expand();
-  void Exit();
+  // askAboutMobileLink false: no question, the reader is told to disconnect.
+  void Exit(bool askAboutMobileLink = true);
   void ShowAbout();
   void ToggleServiceAutoStart();
   void ToggleLog();

@@ -13,6 +13,9 @@ namespace app {
 //   --control start|stop|mode N|status
 //                              sends the command to the running instance, prints its result on
 //                              standard output; exit 0, or 2 when no instance runs, 1 for bad use
+//   --help                     the usage on standard output, exit 0
+//   --version                  name and version on standard output, exit 0
+// Any other argument prints the usage on standard error and exits 2.
 // Returns the process exit code.
 int Ovra7ServerMain(const std::vector<std::string>& args);
 

@@ -9,6 +9,7 @@ packages=(
   libcurl4-openssl-dev libusb-1.0-0-dev libudev-dev libsystemd-dev libssl-dev
   socat umockdev xvfb imagemagick fonts-wqy-microhei x11-utils libxtst6
   python3 openssl curl procps
+  nsis lintian debootstrap
 )
 missing=()
 for p in "${packages[@]}"; do

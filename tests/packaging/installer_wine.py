@@ -45,6 +45,16 @@ class Wine:
         return subprocess.run(["wine", *words], env=self.env, capture_output=True,
                               timeout=timeout, stdin=subprocess.DEVNULL)
 
+    def run_installer(self, *words):
+        """Runs an installer or uninstaller to its end; its exit code, or None after 300 s.
+        No pipes: the program an installer starts would keep them open."""
+        try:
+            return subprocess.run(["wine", *words], env=self.env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  timeout=300).returncode
+        except subprocess.TimeoutExpired:
+            return None
+
     def start(self, *words):
         return subprocess.Popen(["wine", *words], env=self.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -108,6 +118,7 @@ def check_inf(path, guid_header):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--installer", required=True)
+    parser.add_argument("--exe", required=True, help="the Ovra7Server.exe the installer carries")
     parser.add_argument("--inf", required=True, help="the INF the build configured")
     parser.add_argument("--guid-header", required=True)
     parser.add_argument("--version", required=True)
@@ -143,8 +154,8 @@ def main():
         settings = os.path.join(appdata, "OvraNetService")
 
         # --- first silent install ---
-        done = wine.run(args.installer, "/S", timeout=300)
-        check(done.returncode == 0, "silent install exits 0 (got %d)" % done.returncode)
+        code = wine.run_installer(args.installer, "/S")
+        check(code == 0, "silent install exits 0 (got %s)" % code)
         check(os.path.isfile(exe), "the program is in %LOCALAPPDATA%\\Programs\\Ovra7Server")
         check(os.path.isfile(os.path.join(folder, "uninstall.exe")), "the uninstaller is there")
         installed_inf = os.path.join(folder, "driver", "ovra7-dfu-winusb.inf")
@@ -188,13 +199,17 @@ def main():
         check(os.path.exists(shot), "screenshot kept at " + shot)
 
         # --- a second silent install over the running program ---
-        before = os.stat(exe).st_ino
-        done = wine.run(args.installer, "/S", timeout=300)
-        check(done.returncode == 0, "the second silent install exits 0 (got %d)" % done.returncode)
+        # A mark on the installed file (Linux lets us write to it while it runs) that only a
+        # replacement removes.
+        with open(exe, "ab") as f:
+            f.write(b"old copy")
+        code = wine.run_installer(args.installer, "/S")
+        check(code == 0, "the second silent install exits 0 (got %s)" % code)
         check(wait_for(lambda: first.poll() is not None, 30),
               "it closed the running program")
         check(first.returncode == 0, "which ended cleanly (exit %s)" % first.returncode)
-        check(os.path.isfile(exe) and os.stat(exe).st_ino != before, "the exe was replaced")
+        check(os.path.isfile(exe) and
+              open(exe, "rb").read() == open(args.exe, "rb").read(), "the exe was replaced")
         check(wait_for(lambda: wine.window(TITLE).get("Map State") == "IsUnMapped", 30),
               "the new program runs (a silent install restarts what it closed)")
         check(wait_for(lambda: wine.window("Wine System Tray").get("Map State") == "IsViewable",
@@ -206,7 +221,7 @@ def main():
         check("OvraNetService" in (wine.registry_values(RUN_KEY) or {}), "Run value set")
         uninstaller = os.path.join(folder, "uninstall.exe")
         # The uninstaller runs from a copy of itself and returns at once: wait for its work.
-        wine.run(uninstaller, "/S")
+        wine.run_installer(uninstaller, "/S")
         check(wait_for(lambda: not os.path.exists(folder), 60),
               "the silent uninstall removes the program folder")
         check(wait_for(lambda: not wine.window(TITLE), 30), "it closed the running program")
@@ -220,9 +235,9 @@ def main():
               "it keeps the settings folder and the package cache")
 
         # --- install again, then /PURGE removes the settings and the cache as well ---
-        done = wine.run(args.installer, "/S", timeout=300)
-        check(done.returncode == 0 and os.path.isfile(exe), "a third silent install")
-        wine.run(uninstaller, "/S", "/PURGE")
+        code = wine.run_installer(args.installer, "/S")
+        check(code == 0 and os.path.isfile(exe), "a third silent install")
+        wine.run_installer(uninstaller, "/S", "/PURGE")
         check(wait_for(lambda: not os.path.exists(folder) and not os.path.exists(settings), 60),
               "uninstall /S /PURGE removes the program and the settings folder with its cache")
     finally:

@@ -78,12 +78,11 @@ Function ${un}CloseRunningProgram
   StrCpy $closedRunning 0
   retry:
   FindWindow $0 "" "${WINDOW_TITLE}"
-  ${If} $0 == 0
-    Return
+  ${If} $0 != 0
+    DetailPrint "正在关闭运行中的 ${PRODUCT}…"
+    StrCpy $closedRunning 1
+    SendMessage $0 ${WM_EXIT_REQUEST} ${EXIT_WITHOUT_QUESTIONS} 0 /TIMEOUT=30000
   ${EndIf}
-  DetailPrint "正在关闭运行中的 ${PRODUCT}…"
-  StrCpy $closedRunning 1
-  SendMessage $0 ${WM_EXIT_REQUEST} ${EXIT_WITHOUT_QUESTIONS} 0 /TIMEOUT=30000
   StrCpy $1 0
   ${Do}
     FindWindow $0 "" "${WINDOW_TITLE}"

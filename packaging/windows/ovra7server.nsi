@@ -31,11 +31,11 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "OvraNetService"
-; The program's window title, and WM_EXIT_REQUEST with its "no questions" flag: the program
-; then exits as its tray menu's exit does, without waiting for an answer to a message box.
+; The program's window title, and WM_EXIT_REQUEST with kExitWithoutQuestion: the program then
+; exits as its tray menu's exit does, without waiting for an answer to a message box.
 !define WINDOW_TITLE "读卡器设置"
 !define WM_EXIT_REQUEST 2041
-!define EXIT_WITHOUT_QUESTIONS 1
+!define EXIT_WITHOUT_QUESTION 1
 ; How long the old program may take to end (its reader commands take up to 2 s each).
 !define CLOSE_WAIT_TENTHS 300
 
@@ -81,7 +81,7 @@ Function ${un}CloseRunningProgram
   ${If} $0 != 0
     DetailPrint "正在关闭运行中的 ${PRODUCT}…"
     StrCpy $closedRunning 1
-    SendMessage $0 ${WM_EXIT_REQUEST} ${EXIT_WITHOUT_QUESTIONS} 0 /TIMEOUT=30000
+    SendMessage $0 ${WM_EXIT_REQUEST} ${EXIT_WITHOUT_QUESTION} 0 /TIMEOUT=30000
   ${EndIf}
   StrCpy $1 0
   ${Do}

@@ -162,7 +162,7 @@ void COvra7ServerDlg::OnCommand(int id) {
       ShowWindow(true);
       break;
     case ids::kTrayExit:
-      Exit();
+      Exit(true);
       break;
     case ids::kChangePort:
       ChangePort();
@@ -233,9 +233,9 @@ void COvra7ServerDlg::ShowAbout() {
   about.DoModal();
 }
 
-void COvra7ServerDlg::Exit(bool askAboutMobileLink) {
+void COvra7ServerDlg::Exit(bool mayAsk) {
   bool notify = true;
-  if (askAboutMobileLink && service_->IsRunning()) {
+  if (mayAsk && service_->IsRunning()) {
     uint8_t statusCode = 0, connectionType = 0;
     if (service_->QueryConnectStatus(&statusCode, &connectionType) == 0 && connectionType == 2 &&
         MessageBox(kMobileDataQuestion, ui::MessageBoxButtons::kYesNo, "提示") ==
@@ -263,8 +263,7 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
       ShowWindow(true);
       return 0;
     case WM_EXIT_REQUEST:
-      WriteLog("exit request%s", wparam == kExitWithoutQuestions ? " (no questions)" : "");
-      Exit(wparam != kExitWithoutQuestions);
+      Exit(wparam != kExitWithoutQuestion);
       return 0;
     case WM_POWER_EVENT:
       return OnPowerBroadcast(static_cast<int>(wparam));

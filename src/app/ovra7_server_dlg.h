@@ -5,6 +5,8 @@
 // Every handler runs on the loop thread. Handlers that talk to the reader block that thread for
 // the length of the command (up to 2 s each, 5 s per quality probe; the server reachability test
 // up to 3 s per address). Other threads reach the window only through PostMessage/SendMessage.
+// Another process may ask it to exit: the Windows installer and uninstaller find the window by
+// its title and send WM_EXIT_REQUEST with kExitWithoutQuestion, so that no message box waits.
 #pragma once
 
 #include <functional>
@@ -22,15 +24,13 @@ namespace app {
 // The window's private messages (WM_USER + n).
 constexpr int WM_SERVICE_CONTROL = 2030;
 constexpr int WM_UPGRADE_FILE_READY = 2031;
-// Within the process: show the window (a second start), exit (a termination signal), and the
-// destroy the exit command posts to the window itself.
+// Within the process: show the window (a second start), exit (a termination signal, and the
+// installer from outside, see above), and the destroy the exit command posts to the window.
 constexpr int WM_SHOW_REQUEST = 2040;
-// Exit as the tray menu's exit does. Also for other processes: the Windows installer and
-// uninstaller find the window by its title and send it this message with wparam
-// kExitWithoutQuestions, so that the program ends without a message box waiting for an answer
-// (the reader is told DisconnectPlatform, as when the user does not keep the mobile link).
 constexpr int WM_EXIT_REQUEST = 2041;
-constexpr int kExitWithoutQuestions = 1;
+// WM_EXIT_REQUEST's wparam for a termination signal: nobody may be there to answer the exit
+// question (a session ending, a service manager), so the reader is told as the default answer.
+constexpr intptr_t kExitWithoutQuestion = 1;
 constexpr int WM_POSTED_DESTROY = 2042;
 // A power event from a monitor thread that waits until it was handled (wparam: the event).
 constexpr int WM_POWER_EVENT = 2043;
@@ -102,8 +102,8 @@ class COvra7ServerDlg : public ui::Dialog {
   void ShowTrayMenu();
   void Collapse();
   void Expand();
-  // askAboutMobileLink false: no question, the reader is told to disconnect.
-  void Exit(bool askAboutMobileLink = true);
+  // The exit command; mayAsk: the mobile-data question may be asked (not for a signal).
+  void Exit(bool mayAsk);
   void ShowAbout();
   void ToggleServiceAutoStart();
   void ToggleLog();

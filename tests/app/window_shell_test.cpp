@@ -161,14 +161,14 @@ TEST_F(WindowTest, ExitAnsweredNoOrOnAnotherLinkTellsTheReader) {
   EXPECT_EQ(1u, Count(other, 0x05));
 }
 
-TEST_F(WindowTest, ExitRequestWithoutQuestionsNeverWaitsForAnAnswerAndTellsTheReader) {
+TEST_F(WindowTest, ExitRequestWithoutQuestionNeverWaitsForAnAnswerAndTellsTheReader) {
   testsupport::ReaderConfig config = ReachableConfig();
   config.connectionType = 2;  // would ask about keeping the mobile link
   auto& reader = AddReader(3, config);
   MakeWindow();
   ASSERT_TRUE(window_->service().IsRunning());
   host_.ClearMessageBoxes();
-  window_->SendMessage(app::WM_EXIT_REQUEST, app::kExitWithoutQuestions, 0);
+  window_->SendMessage(app::WM_EXIT_REQUEST, app::kExitWithoutQuestion, 0);
   EXPECT_TRUE(host_.message_boxes().empty());
   EXPECT_FALSE(window_->service().IsRunning());
   EXPECT_EQ(1u, Count(reader, 0x05));

@@ -5,7 +5,7 @@
 # be reached (nothing about the package was tried then).
 # Usage (inside): deb_chroot_inside.sh /tmp/PACKAGE.deb VERSION
 set -u
-# It changes the system it runs on (users, /usr/local, /sys, /run/udev): only in our chroot.
+# It changes the system it runs on (users, udevadm, /sys, /run/udev): only in our chroot.
 if [ ! -e /etc/package-test-chroot ]; then
     echo "deb_chroot_inside.sh runs only inside the test chroot" >&2
     exit 1

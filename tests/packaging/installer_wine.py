@@ -18,6 +18,9 @@ failures = []
 TITLE = "读卡器设置"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovra7Server"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+# How long to wait for what wine does. Generous: on a loaded machine one run in twenty saw no
+# window within 30 s.
+PATIENCE = 120
 
 
 def check(condition, what):
@@ -34,6 +37,13 @@ def wait_for(predicate, seconds):
             return True
         time.sleep(0.2)
     return predicate()
+
+
+def waited(predicate, seconds):
+    """wait_for, and how long it took, for the report."""
+    start = time.time()
+    ok = wait_for(predicate, seconds)
+    return ok, " (%.1f s)" % (time.time() - start)
 
 
 class Wine:
@@ -188,10 +198,10 @@ def main():
             f.write(b"DfuSe")
         first = wine.start(exe)
         programs.append(first)
-        check(wait_for(lambda: wine.window(TITLE).get("Map State") == "IsUnMapped", 30),
-              "the installed program made its window, hidden")
+        ok, took = waited(lambda: wine.window(TITLE).get("Map State") == "IsUnMapped", PATIENCE)
+        check(ok, "the installed program made its window, hidden" + took)
         check(wait_for(lambda: wine.window("Wine System Tray").get("Map State") == "IsViewable",
-                       15), "its tray icon is shown")
+                       PATIENCE), "its tray icon is shown")
         shot = os.path.join(args.artifacts, "installed-tray.png")
         if os.path.exists(shot):
             os.remove(shot)
@@ -205,15 +215,15 @@ def main():
             f.write(b"old copy")
         code = wine.run_installer(args.installer, "/S")
         check(code == 0, "the second silent install exits 0 (got %s)" % code)
-        check(wait_for(lambda: first.poll() is not None, 30),
+        check(wait_for(lambda: first.poll() is not None, PATIENCE),
               "it closed the running program")
         check(first.returncode == 0, "which ended cleanly (exit %s)" % first.returncode)
         check(os.path.isfile(exe) and
               open(exe, "rb").read() == open(args.exe, "rb").read(), "the exe was replaced")
-        check(wait_for(lambda: wine.window(TITLE).get("Map State") == "IsUnMapped", 30),
-              "the new program runs (a silent install restarts what it closed)")
+        ok, took = waited(lambda: wine.window(TITLE).get("Map State") == "IsUnMapped", PATIENCE)
+        check(ok, "the new program runs (a silent install restarts what it closed)" + took)
         check(wait_for(lambda: wine.window("Wine System Tray").get("Map State") == "IsViewable",
-                       15), "with its tray icon")
+                       PATIENCE), "with its tray icon")
 
         # --- silent uninstall keeps the settings and the package cache ---
         wine.run("reg", "add", RUN_KEY, "/v", "OvraNetService", "/t", "REG_SZ", "/d",
@@ -222,11 +232,11 @@ def main():
         uninstaller = os.path.join(folder, "uninstall.exe")
         # The uninstaller runs from a copy of itself and returns at once: wait for its work.
         wine.run_installer(uninstaller, "/S")
-        check(wait_for(lambda: not os.path.exists(folder), 60),
+        check(wait_for(lambda: not os.path.exists(folder), PATIENCE),
               "the silent uninstall removes the program folder")
-        check(wait_for(lambda: not wine.window(TITLE), 30), "it closed the running program")
+        check(wait_for(lambda: not wine.window(TITLE), PATIENCE), "it closed the running program")
         check(not os.path.exists(shortcut), "it removes the shortcut")
-        check(wait_for(lambda: wine.registry_values(UNINSTALL_KEY) is None, 30),
+        check(wait_for(lambda: wine.registry_values(UNINSTALL_KEY) is None, PATIENCE),
               "it removes the uninstall entry")
         check("OvraNetService" not in (wine.registry_values(RUN_KEY) or {}),
               "it removes the Run value OvraNetService")
@@ -238,7 +248,8 @@ def main():
         code = wine.run_installer(args.installer, "/S")
         check(code == 0 and os.path.isfile(exe), "a third silent install")
         wine.run_installer(uninstaller, "/S", "/PURGE")
-        check(wait_for(lambda: not os.path.exists(folder) and not os.path.exists(settings), 60),
+        check(wait_for(lambda: not os.path.exists(folder) and not os.path.exists(settings),
+                       PATIENCE),
               "uninstall /S /PURGE removes the program and the settings folder with its cache")
     finally:
         for p in programs:

@@ -5,6 +5,8 @@
 // Every handler runs on the loop thread. Handlers that talk to the reader block that thread for
 // the length of the command (up to 2 s each, 5 s per quality probe; the server reachability test
 // up to 3 s per address). Other threads reach the window only through PostMessage/SendMessage.
+// Another process may ask it to exit: the Windows installer and uninstaller find the window by
+// its title and send WM_EXIT_REQUEST with kExitWithoutQuestion, so that no message box waits.
 #pragma once
 
 #include <functional>
@@ -24,8 +26,8 @@ namespace app {
 // The window's private messages (WM_USER + n).
 constexpr int WM_SERVICE_CONTROL = 2030;
 constexpr int WM_UPGRADE_FILE_READY = 2031;
-// Within the process only: show the window (a second start), exit (a termination signal), and
-// the destroy the exit command posts to the window itself.
+// Within the process: show the window (a second start), exit (a termination signal, and the
+// installer from outside, see above), and the destroy the exit command posts to the window.
 constexpr int WM_SHOW_REQUEST = 2040;
 constexpr int WM_EXIT_REQUEST = 2041;
 // WM_EXIT_REQUEST's wparam for a termination signal: nobody may be there to answer the exit

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/command_line_text.h"
 #include "app/main_window_template.h"
 #include "app/ovra7_server_app.h"
 #include "platform/control_protocol.h"
@@ -16,9 +17,20 @@
 namespace app {
 namespace {
 
-const char kUsage[] =
-    "usage: ovra7server [--headless]\n"
-    "       ovra7server --control start|stop|mode N|status|upgrade\n";
+// Exit status of an unknown option, as command-line programs have it.
+constexpr int kExitUnknownOption = 2;
+
+int PrintUsage(std::FILE* to, int code) {
+  std::fputs(UsageText().c_str(), to);
+  std::fflush(to);
+  return code;
+}
+
+int PrintVersion() {
+  std::fputs(VersionText().c_str(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
 
 // The signal watcher reaches the window and the backend only under this lock, so that the main
 // thread, which takes it before tearing them down, never frees them under a post in progress.
@@ -73,10 +85,8 @@ int RunControl(const std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i) request += (i > 1 ? " " : "") + args[i];
   int command = 0, argument = 0;
   if (!platform::ParseControlRequest(request, &command, &argument) ||
-      command == platform::kControlShow) {
-    std::fputs(kUsage, stderr);
-    return 1;
-  }
+      command == platform::kControlShow)
+    return PrintUsage(stderr, 1);
   if (command == platform::kControlUpgrade) return RunUpgradeControl();
   long result = 0;
   if (!platform::SendControlCommand(kMainWindowTitle, command, argument, &result)) {
@@ -96,9 +106,12 @@ int Ovra7ServerMain(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "--headless") {
       headless = true;
+    } else if (arg == "--help" || arg == "-h") {
+      return PrintUsage(stdout, 0);
+    } else if (arg == "--version") {
+      return PrintVersion();
     } else {
-      std::fputs(kUsage, stderr);
-      return 1;
+      return PrintUsage(stderr, kExitUnknownOption);
     }
   }
   // Before any thread exists, so that only the watcher receives the signals.

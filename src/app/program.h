@@ -16,6 +16,9 @@ namespace app {
 //   --control upgrade          (Linux) the instance flashes a reader waiting in DFU mode from the
 //                              package cache; prints the flashing dialog's last status line; exit
 //                              0 when it ended with "升级完成…", 1 otherwise, 2 no instance
+//   --help                     the usage on standard output, exit 0
+//   --version                  name and version on standard output, exit 0
+// Any other argument prints the usage on standard error and exits 2.
 // Returns the process exit code.
 int Ovra7ServerMain(const std::vector<std::string>& args);
 

@@ -17,8 +17,7 @@ else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(OVRA7_UDEV REQUIRED IMPORTED_TARGET libudev)
   pkg_check_modules(OVRA7_SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
-  target_link_libraries(ovra7_platform_desktop PRIVATE PkgConfig::OVRA7_UDEV PkgConfig::OVRA7_SYSTEMD)
-  target_compile_definitions(ovra7_platform_desktop PRIVATE
-                             OVRA7_PRODUCT_VERSION="${PROJECT_VERSION}")
+  target_link_libraries(ovra7_platform_desktop PRIVATE PkgConfig::OVRA7_UDEV PkgConfig::OVRA7_SYSTEMD
+                                                       ovra7_version)
 endif()
 ovra7_warnings(ovra7_platform_desktop)

@@ -1,6 +1,7 @@
 // The window around the service: settings at start-up, check boxes, tray icon and menu,
 // expand and collapse, hiding, exit and the About box.
 #include "app/about_dialog.h"
+#include "ovra7_version.h"
 #include "platform/port_names.h"
 #include "window_fixture.h"
 
@@ -160,19 +161,23 @@ TEST_F(WindowTest, ExitAnsweredNoOrOnAnotherLinkTellsTheReader) {
   EXPECT_EQ(1u, Count(other, 0x05));
 }
 
-// A termination signal (a session ending, a service manager) finds nobody to answer the exit
-// question: the program exits as after a No, telling the reader.
-TEST_F(WindowTest, TerminationSignalExitsWithoutTheQuestionAndTellsTheReader) {
+// A termination signal or the installer (a session ending, a service manager, an update) finds
+// nobody to answer the exit question: the program exits as after a No, telling the reader.
+TEST_F(WindowTest, ExitRequestWithoutQuestionNeverWaitsForAnAnswerAndTellsTheReader) {
   testsupport::ReaderConfig config = ReachableConfig();
-  config.connectionType = 2;
+  config.connectionType = 2;  // would ask about keeping the mobile link
   auto& reader = AddReader(3, config);
   MakeWindow();
+  ASSERT_TRUE(window_->service().IsRunning());
+  host_.ClearMessageBoxes();
   host_.ScriptMessageBoxAnswer(ui::MessageBoxResult::kYes);  // would keep the link if asked
   window_->SendMessage(app::WM_EXIT_REQUEST, app::kExitWithoutQuestion, 0);
   EXPECT_TRUE(host_.message_boxes().empty());
+  EXPECT_FALSE(window_->service().IsRunning());
   EXPECT_EQ(1u, Count(reader, 0x05));
   host_.DispatchPosted();
   EXPECT_FALSE(window_->IsCreated());
+  EXPECT_EQ(nullptr, host_.FindTrayIcon(app::kIconApp));
 }
 
 TEST_F(WindowTest, AboutBoxShowsTheProductVersion) {
@@ -186,7 +191,7 @@ TEST_F(WindowTest, AboutBoxShowsTheProductVersion) {
   ASSERT_TRUE(host_.Click(*window_, ids::kAbout));
   // Test executables carry no version resource on Windows; the build's version on Linux.
   if (platform::NativePortNameStyle() == platform::PortNameStyle::kLinux) {
-    EXPECT_EQ("1.0.1.2", version);
+    EXPECT_EQ(OVRA7_VERSION_TEXT, version);
   } else {
     EXPECT_EQ("", version);
   }

@@ -7,16 +7,21 @@
 #include <vector>
 
 #include "dfu/dfuse/dfu_file_format.h"
+#include "ovra7_version.h"
 #include "platform/paths.h"
 
 namespace {
 
+const char kUsage[] =
+    "usage: dfu-tool info FILE.dfu\n"
+    "       dfu-tool pack [--vid 0483] [--pid df11] [--release ffff] [--alt 0]\n"
+    "                     [--name TEXT] ADDRESS FILE.bin OUT.dfu\n"
+    "       dfu-tool --help | --version\n"
+    "Numbers are hexadecimal (ADDRESS with or without 0x).\n";
+
+// Bad use: the usage on standard error, exit 2.
 int Usage() {
-  std::fprintf(stderr,
-               "usage: dfu-tool info FILE.dfu\n"
-               "       dfu-tool pack [--vid 0483] [--pid df11] [--release ffff] [--alt 0]\n"
-               "                     [--name TEXT] ADDRESS FILE.bin OUT.dfu\n"
-               "Numbers are hexadecimal (ADDRESS with or without 0x).\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -149,6 +154,14 @@ int Pack(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("dfu-tool %s\n", OVRA7_VERSION_TEXT);
+    return 0;
+  }
   if (argc == 3 && !std::strcmp(argv[1], "info")) return Info(argv[2]);
   if (argc >= 5 && !std::strcmp(argv[1], "pack")) return Pack(argc, argv);
   return Usage();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "options.h"
+#include "ovra7_version.h"
 #include "platform/clock.h"
 #include "platform/port_names.h"
 #include "platform/serial.h"
@@ -158,6 +159,10 @@ int main(int argc, char** argv) {
   }
   if (o.help) {
     std::printf("%s", readersim::UsageText().c_str());
+    return 0;
+  }
+  if (o.version) {
+    std::printf("reader-sim %s\n", OVRA7_VERSION_TEXT);
     return 0;
   }
   platform::NetStartup();

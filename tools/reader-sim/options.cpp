@@ -55,7 +55,8 @@ std::string UsageText() {
          "                        relayed data from the host goes to stdout)\n"
          "  --pattern-bytes N --pattern-ms N      size and period of the pattern frames\n"
          "  --seconds S           stop after S seconds (0: at end of stdin, or never)\n"
-         "  --quiet               no line per frame on stderr\n";
+         "  --quiet               no line per frame on stderr\n"
+         "  --help                this help; --version: name and version\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
@@ -86,6 +87,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
     std::string text;
     if (a == "--help" || a == "-h") {
       o->help = true;
+    } else if (a == "--version") {
+      o->version = true;
     } else if (a == "--pty") {
       o->pty = true;
       if (i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0) o->ptyLink = args[++i];
@@ -197,7 +200,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
       return false;
     }
   }
-  if (!o->help && o->pty == !o->device.empty()) {
+  if (!o->help && !o->version && o->pty == !o->device.empty()) {
     *error = "give either --pty or --device";
     return false;
   }

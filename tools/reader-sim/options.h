@@ -26,6 +26,7 @@ struct Options {
   double seconds = 0;  // 0: until stdin ends (stdin mode) or until interrupted
   bool quiet = false;  // no line per frame on stderr
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv[1..argc-1]. False with *error set on a bad or missing value.

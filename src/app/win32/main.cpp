@@ -1,5 +1,5 @@
 // Windows entry point of Ovra7Server.exe (GUI subsystem): turns the wide command line into
-// UTF-8 arguments for the portable program, and gives --control a console to print on.
+// UTF-8 arguments for the portable program, and gives the command line a console to print on.
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>
@@ -14,7 +14,7 @@
 
 namespace {
 
-// A GUI program has no console of its own; --control prints into the one it was started from.
+// A GUI program has no console of its own; it prints into the one it was started from.
 void AttachParentConsole() {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out != nullptr && out != INVALID_HANDLE_VALUE) return;
@@ -32,6 +32,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   std::vector<std::string> args;
   for (int i = 1; argv && i < argc; ++i) args.push_back(platform::Narrow(argv[i]));
   if (argv) LocalFree(argv);
-  if (!args.empty() && args[0] == "--control") AttachParentConsole();
+  // --control, --help and --version print; a plain start has nothing to say.
+  if (!args.empty()) AttachParentConsole();
   return app::Ovra7ServerMain(args);
 }

@@ -5,6 +5,8 @@
 
 #include <climits>
 
+#include "ovra7_version.h"
+
 namespace platform {
 
 std::string ExecutablePath() {
@@ -15,6 +17,6 @@ std::string ExecutablePath() {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
-std::string ProductVersionText() { return OVRA7_PRODUCT_VERSION; }
+std::string ProductVersionText() { return OVRA7_VERSION_TEXT; }
 
 }  // namespace platform

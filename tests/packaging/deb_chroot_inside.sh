@@ -1,0 +1,193 @@
+#!/bin/bash
+# Runs inside the fresh Debian 12 chroot that deb_chroot_test.sh prepared: installs the package
+# as a user would, runs the program, checks the udev rules and the maintainer scripts, removes
+# and purges it. Prints "ok"/"FAIL" per check; exit 1 on any failure, 77 when the mirror cannot
+# be reached (nothing about the package was tried then).
+# Usage (inside): deb_chroot_inside.sh /tmp/PACKAGE.deb VERSION
+set -u
+# It changes the system it runs on (users, udevadm, /sys, /run/udev): only in our chroot.
+if [ ! -e /etc/package-test-chroot ]; then
+    echo "deb_chroot_inside.sh runs only inside the test chroot" >&2
+    exit 1
+fi
+deb=$1
+version=$2
+failures=0
+export DEBIAN_FRONTEND=noninteractive
+
+check() {  # check "what" command...
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok   $what"
+    else
+        echo "FAIL $what"
+        failures=$((failures + 1))
+    fi
+}
+
+# Waits up to $1 seconds for a command to succeed.
+wait_for() {
+    local tenths=$(($1 * 10))
+    shift
+    while ! "$@"; do
+        tenths=$((tenths - 1))
+        [ "$tenths" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+if ! apt-get update -q >/tmp/apt-update.log 2>&1; then
+    tail -5 /tmp/apt-update.log
+    echo "the Debian mirror cannot be reached: skipped"
+    exit 77
+fi
+
+# In place of udevadm, one that only notes its calls (the real one stays for "udevadm test"):
+# the maintainer scripts must leave it alone while udev does not run (no /run/udev/control), as
+# in this chroot. Put in its place because dpkg's maintainer scripts need not see our PATH.
+mv /usr/bin/udevadm /usr/bin/udevadm.real
+cat >/usr/bin/udevadm <<'EOF'
+#!/bin/sh
+echo "$*" >>/tmp/udevadm.log
+EOF
+chmod 755 /usr/bin/udevadm
+
+# --- install: apt-get pulls the dependencies dpkg-shlibdeps computed ---
+if apt-get install -y -q "$deb" >/tmp/apt-install.log 2>&1; then
+    echo "ok   apt-get install $(basename "$deb")"
+else
+    tail -20 /tmp/apt-install.log
+    echo "FAIL apt-get install $(basename "$deb")"
+    exit 1
+fi
+check "dpkg knows ovra7server $version" \
+    test "$(dpkg-query -W -f='${Status} ${Version}' ovra7server)" = "install ok installed $version"
+for path in /usr/bin/ovra7server /usr/share/applications/ovra7server.desktop \
+        /usr/share/icons/hicolor/16x16/apps/ovra7server.png \
+        /usr/share/icons/hicolor/32x32/apps/ovra7server.png \
+        /usr/share/icons/hicolor/48x48/apps/ovra7server.png \
+        /usr/share/icons/hicolor/scalable/apps/ovra7server.svg \
+        /usr/share/man/man1/ovra7server.1.gz \
+        /usr/lib/systemd/user/ovra7server-headless.service \
+        /usr/lib/udev/rules.d/70-ovra7server.rules \
+        /usr/share/doc/ovra7server/copyright /usr/share/doc/ovra7server/changelog.gz; do
+    check "installed $path" test -s "$path"
+done
+check "the user unit is installed, not enabled" \
+    test ! -e /etc/systemd/user/default.target.wants/ovra7server-headless.service
+check "the man page carries the version" \
+    sh -c "zcat /usr/share/man/man1/ovra7server.1.gz | grep -q 'ovra7server $version'"
+check "ovra7server --version prints the package's version" \
+    test "$(ovra7server --version)" = "ovra7server $version"
+check "the postinst did nothing where udev does not run" test ! -e /tmp/udevadm.log
+
+# --- a short headless start as an ordinary user ---
+useradd -m -s /bin/bash reader-user
+home=/home/reader-user
+runtime=$home/run
+install -d -m 0700 -o reader-user -g reader-user "$runtime"
+as_user() {
+    setpriv --reuid=reader-user --regid=reader-user --init-groups \
+        env HOME="$home" XDG_RUNTIME_DIR="$runtime" "$@"
+}
+# Not through the function: setpriv and env execute the program, so $! is its own process.
+setpriv --reuid=reader-user --regid=reader-user --init-groups \
+    env HOME="$home" XDG_RUNTIME_DIR="$runtime" ovra7server --headless \
+    >/tmp/headless.out 2>/tmp/headless.err &
+pid=$!
+check "--headless starts and listens on its control socket" \
+    wait_for 20 test -S "$runtime/ovra7server.sock"
+control_status() { as_user ovra7server --control status >/tmp/status.out; }
+check "--control status gets an answer from it" wait_for 10 control_status
+kill -TERM "$pid"
+wait "$pid"
+code=$?
+check "SIGTERM ends it with exit 0 (got $code)" test "$code" -eq 0
+check "its control socket is gone" test ! -e "$runtime/ovra7server.sock"
+if [ "$failures" -gt 0 ]; then
+    echo "ovra7server said:"
+    tail -20 /tmp/headless.err
+fi
+
+# --- the udev rules, checked by udevadm on fake devices (no sysfs is mounted here) ---
+pci=/sys/devices/pci0000:00/0000:00:14.0/usb1
+mkdir -p /sys/bus/usb/devices /sys/class/tty /sys/class/hidraw
+usb_device() {  # usb_device PORT VID PID
+    local d=$pci/$1
+    mkdir -p "$d"
+    echo "$2" >"$d/idVendor"
+    echo "$3" >"$d/idProduct"
+    printf 'MAJOR=189\nMINOR=%d\nDEVNAME=bus/usb/001/%03d\nDEVTYPE=usb_device\n' \
+        "${1#1-}" "${1#1-}" >"$d/uevent"
+    ln -sfn /sys/bus/usb "$d/subsystem"
+    ln -sfn "$d" "/sys/bus/usb/devices/$1"
+}
+child() {  # child PATH SUBSYSTEM MAJOR MINOR NAME
+    mkdir -p "$1"
+    printf 'MAJOR=%d\nMINOR=%d\nDEVNAME=%s\n' "$3" "$4" "$5" >"$1/uevent"
+    ln -sfn "/sys/class/$2" "$1/subsystem"
+}
+usb_device 1-3 0425 8159
+child "$pci/1-3/1-3:1.0/tty/ttyACM0" tty 166 0 ttyACM0
+child "$pci/1-3/1-3:1.2/0003:0425:8159.0001/hidraw/hidraw0" hidraw 240 0 hidraw0
+usb_device 1-4 0400 c35a
+child "$pci/1-4/1-4:1.0/tty/ttyUSB0" tty 188 0 ttyUSB0
+usb_device 1-5 0483 a19b
+child "$pci/1-5/1-5:1.0/0003:0483:A19B.0002/hidraw/hidraw1" hidraw 240 1 hidraw1
+usb_device 1-6 0483 df11
+usb_device 1-9 1234 5678
+child "$pci/1-9/1-9:1.0/tty/ttyACM1" tty 166 1 ttyACM1
+child "$pci/1-9/1-9:1.1/0003:1234:5678.0003/hidraw/hidraw2" hidraw 240 2 hidraw2
+
+tags_of() {  # the TAGS udevadm test gives a device; rule errors make it fail
+    local out
+    out=$(SYSTEMD_DEVICE_VERIFY_SYSFS=0 /usr/bin/udevadm.real test --action=add "$1" 2>&1)
+    if grep '70-ovra7server\.rules:' <<<"$out"; then
+        echo "rule error"
+        return
+    fi
+    sed -n 's/^TAGS=//p' <<<"$out"
+}
+has_uaccess() { [[ "$(tags_of "$1")" == *:uaccess:* ]]; }
+lacks_uaccess() { [[ "$(tags_of "$1")" != *uaccess* && "$(tags_of "$1")" != "rule error" ]]; }
+check "udevadm reads the rules without an error" \
+    test "$(tags_of "$pci/1-9")" != "rule error"
+check "uaccess: reader 0425:8159 serial port" has_uaccess "$pci/1-3/1-3:1.0/tty/ttyACM0"
+check "uaccess: reader 0425:8159 HID interface" \
+    has_uaccess "$pci/1-3/1-3:1.2/0003:0425:8159.0001/hidraw/hidraw0"
+check "uaccess: reader 0400:c35a serial port" has_uaccess "$pci/1-4/1-4:1.0/tty/ttyUSB0"
+check "uaccess: reader 0483:a19b HID interface" \
+    has_uaccess "$pci/1-5/1-5:1.0/0003:0483:A19B.0002/hidraw/hidraw1"
+check "uaccess: DFU-mode device 0483:df11" has_uaccess "$pci/1-6"
+check "uaccess: DFU-mode device 0483:a19b" has_uaccess "$pci/1-5"
+check "no uaccess: the reader's USB device in serial mode" lacks_uaccess "$pci/1-3"
+check "no uaccess: another device's serial port" lacks_uaccess "$pci/1-9/1-9:1.0/tty/ttyACM1"
+check "no uaccess: another device's HID interface" \
+    lacks_uaccess "$pci/1-9/1-9:1.1/0003:1234:5678.0003/hidraw/hidraw2"
+check "no uaccess: another USB device" lacks_uaccess "$pci/1-9"
+
+# --- the postinst where udev runs: reload, then a trigger for each present reader device ---
+mkdir -p /run/udev
+perl -MSocket -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Type => SOCK_STREAM,
+    Local => "/run/udev/control", Listen => 1) or die "socket: $!"'
+/var/lib/dpkg/info/ovra7server.postinst configure
+check "postinst reloads the rules where udev runs" grep -qx 'control --reload-rules' /tmp/udevadm.log
+for port in 1-3 1-4 1-5 1-6; do
+    check "postinst triggers the reader device $port" \
+        grep -qx "trigger --action=change --parent-match=/sys/bus/usb/devices/$port" /tmp/udevadm.log
+done
+check "postinst leaves other devices alone" sh -c '! grep -q 1-9 /tmp/udevadm.log'
+: >/tmp/udevadm.log
+
+# --- remove and purge ---
+check "apt-get remove" sh -c 'apt-get remove -y -q ovra7server >/tmp/apt-remove.log 2>&1'
+check "postrm reloads the rules where udev runs" grep -qx 'control --reload-rules' /tmp/udevadm.log
+check "the program and its rules are gone" \
+    sh -c '! test -e /usr/bin/ovra7server && ! test -e /usr/lib/udev/rules.d/70-ovra7server.rules'
+check "apt-get purge" sh -c 'apt-get purge -y -q ovra7server >/tmp/apt-purge.log 2>&1'
+check "dpkg forgot the package" sh -c '! dpkg-query -W ovra7server >/dev/null 2>&1'
+left=$(find /usr /etc /var/lib/dpkg/info -name '*ovra7*' 2>/dev/null)
+check "nothing of the package is left${left:+: $left}" test -z "$left"
+
+[ "$failures" -eq 0 ]

@@ -1,0 +1,80 @@
+#!/bin/bash
+# The Debian package as a user meets it, in a fresh Debian 12 chroot: deb_chroot_inside.sh
+# installs it with apt-get (which pulls its dependencies), runs the program, checks the udev
+# rules with udevadm on fake devices and the maintainer scripts, then removes and purges it.
+#
+# The chroot (debootstrap minbase + udev) is made once and kept as a tarball in the cache
+# folder ($OVRA7_CACHE_DIR, default ~/.cache/ovra7), so a rerun downloads only the package's
+# dependencies. The mirror is the one this machine's apt uses ($OVRA7_DEBIAN_MIRROR overrides).
+# Exit 77 (skipped) without root, debootstrap or unshare, or when the mirror cannot be reached.
+# Usage: deb_chroot_test.sh PACKAGE.deb VERSION
+set -euo pipefail
+deb=$(realpath "$1")
+version=$2
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null || ! command -v unshare >/dev/null; then
+    echo "needs root, debootstrap and unshare: skipped"
+    exit 77
+fi
+
+# The first bookworm mirror in this machine's apt sources (deb822 or one-line form).
+host_mirror() {
+    local file
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [ -r "$file" ] || continue
+        awk '/^URIs:/ {uri = $2} /^Suites:/ && / bookworm( |$)/ && uri !~ /security/ {print uri; exit}' "$file"
+    done
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -r "$file" ] || continue
+        awk '$1 == "deb" && $3 == "bookworm" {print $2; exit}' "$file"
+    done
+}
+mirror=${OVRA7_DEBIAN_MIRROR:-$(host_mirror | head -n 1)}
+if [ -z "$mirror" ]; then
+    echo "no Debian 12 mirror in this machine's apt sources (set OVRA7_DEBIAN_MIRROR): skipped"
+    exit 77
+fi
+
+cache=${OVRA7_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ovra7}
+tarball=$cache/debian12-minbase-udev.tar.gz
+mkdir -p "$cache"
+work=$(mktemp -d "${TMPDIR:-/tmp}/ovra7-chroot.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# One run at a time makes the tarball; the others wait and use it.
+exec 9>"$cache/debian12.lock"
+flock 9
+if [ ! -s "$tarball" ]; then
+    echo "making the Debian 12 chroot once (debootstrap from $mirror)"
+    if ! debootstrap --variant=minbase --include=udev bookworm "$work/root" "$mirror" \
+            >"$work/debootstrap.log" 2>&1; then
+        tail -5 "$work/debootstrap.log"
+        echo "debootstrap failed (no mirror?): skipped"
+        exit 77
+    fi
+    tar -C "$work/root" -czf "$tarball.part" . && mv "$tarball.part" "$tarball"
+    rm -rf "$work/root"
+fi
+flock -u 9
+
+root=$work/root
+mkdir -p "$root"
+tar -C "$root" -xzf "$tarball"
+touch "$root/etc/package-test-chroot"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The machine's own sources (updates and security as well) where they are Debian 12's.
+if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1 &&
+        grep -qs 'bookworm' /etc/apt/sources.list.d/*.sources; then
+    rm -f "$root/etc/apt/sources.list"
+    for file in /etc/apt/sources.list.d/*.sources; do
+        grep -qs 'bookworm' "$file" && cp "$file" "$root/etc/apt/sources.list.d/"
+    done
+fi
+cp "$deb" "$root/tmp/"
+cp "$here/deb_chroot_inside.sh" "$root/tmp/"
+
+# A mount namespace of its own: /proc is mounted for the chroot and gone when this ends.
+unshare --mount --propagation private --fork bash -c '
+    mount -t proc proc "$1/proc" && exec chroot "$1" /bin/bash /tmp/deb_chroot_inside.sh "$2" "$3"
+' _ "$root" "/tmp/$(basename "$deb")" "$version"

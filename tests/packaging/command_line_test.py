@@ -58,8 +58,8 @@ def main():
     args = parser.parse_args()
     prefix = args.emulator.split() if args.emulator else []
     usages = {}
-    for spec in args.programs:
-        name, _, path = spec.partition("=")
+    for entry in args.programs:
+        name, _, path = entry.partition("=")
         if not os.path.exists(path):
             check(False, name + " is built at " + path)
             continue

@@ -49,6 +49,12 @@ def main():
         # Wine's part only for a wine command: a native GUI test must not end a wine server
         # that a WINEPREFIX left in the caller's environment names.
         if os.path.basename(command[0]) not in ("wine", "wine64"):
+            # A wine command hidden behind env(1) would run without its prefix, desktop and
+            # fonts: the suite must name wine first and pass its environment through ctest.
+            if any(os.path.basename(a) in ("wine", "wine64") for a in command[1:]):
+                print("name wine first; give WINEPREFIX and WINEDEBUG in the environment",
+                      file=sys.stderr)
+                return 1
             return run(command, env)
         if not env.get("WINEPREFIX"):
             print("a wine command needs WINEPREFIX (the suite's own prefix)", file=sys.stderr)

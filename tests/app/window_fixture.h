@@ -19,6 +19,7 @@
 #include "platform/serial.h"
 #include "support/card_server.h"
 #include "support/serial_cable.h"
+#include "support/sim_dfu_device.h"
 #include "support/simulated_reader.h"
 #include "support/temp_folder.h"
 #include "ui/headless/headless_host.h"
@@ -160,6 +161,8 @@ class WindowTest : public testing::Test {
   ui::ScopedBackend scoped_{&host_};
   testsupport::CardServer server_;
   testsupport::FakePorts ports_;
+  // No DFU device: the start-up check never reaches the machine's own USB.
+  testsupport::SimUsbBus usb_;
   std::vector<std::string> listed_;
   std::vector<std::unique_ptr<testsupport::SimulatedReader>> readers_;
   std::unique_ptr<app::COvra7ServerDlg> window_;

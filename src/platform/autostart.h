@@ -1,6 +1,7 @@
 // Starting the program with the user's session. Windows: the value under
 // HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run. Linux: $XDG_CONFIG_HOME/autostart/<name>
-// .desktop whose Exec is the command. Called on the window's thread; quick file/registry calls.
+// .desktop whose Exec is the command, escaped as desktop entries escape a quoted argument.
+// Called on the window's thread; quick file/registry calls.
 #pragma once
 
 #include <string>

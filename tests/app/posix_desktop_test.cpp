@@ -64,6 +64,20 @@ TEST(PosixDesktop, AutostartEntryHoldsTheQuotedPathAndTogglesBothWays) {
   EXPECT_FALSE(app::IsAutostartRegistered());
 }
 
+// The desktop's launcher reads a quoted argument with its own escapes: a path holding them (or a
+// line end, which would otherwise add keys to the entry) is written so that it reads back whole.
+TEST(PosixDesktop, AutostartEntryEscapesWhatTheLauncherWouldReadOtherwise) {
+  testsupport::TempFolder temp;
+  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
+  ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/opt/a $b\"c`d\\e%f\nTerminal=true/x\""));
+  std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
+  EXPECT_NE(std::string::npos,
+            entry.find("Exec=\"/opt/a \\\\$b\\\\\"c\\\\`d\\\\\\\\e%%f\\nTerminal=true/x\"\n"))
+      << entry;
+  EXPECT_EQ(std::string::npos, entry.find("\nTerminal=true/x")) << entry;
+  EXPECT_NE(std::string::npos, entry.find("\nTerminal=false\n")) << entry;
+}
+
 // An executable path that cannot be had registers nothing: an entry with an empty quoted
 // command would start nothing at the next logon and would read as registered.
 TEST(PosixDesktop, UnknownExecutablePathWritesNothingAndLeavesTheBoxClear) {

@@ -1,7 +1,8 @@
 // Win32 per-user application-data folder (the roaming CSIDL_APPDATA, current path).
 #include "platform/app_data.h"
 
-// clang-format off: shlobj.h needs the types of windows.h.
+// shlobj.h needs the types of windows.h.
+// clang-format off
 #include <windows.h>
 #include <shlobj.h>
 // clang-format on

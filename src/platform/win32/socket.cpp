@@ -1,7 +1,8 @@
 // Winsock 2.2 behind platform/socket.h. Only Windows code belongs here.
 #include "platform/socket.h"
 
-// clang-format off: Winsock must come before windows.h, and mstcpip.h after both.
+// Winsock must come before windows.h, and mstcpip.h after both.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -118,13 +119,16 @@ int WaitReadable(SocketHandle s, int timeoutUs) {
   return r == SOCKET_ERROR ? -1 : r;
 }
 
-int WaitReadableEither(SocketHandle s, intptr_t, int timeoutUs) {
+int WaitRelayEvents(SocketHandle s, intptr_t, intptr_t, int timeoutUs) {
+  // Nothing here can end an unbounded wait but the socket: the caller never asks for one, and
+  // should it, a millisecond stands in.
+  if (timeoutUs < 0) timeoutUs = 1000;
   if (s == kInvalidSocket) {
     Sleep(static_cast<DWORD>((timeoutUs + 999) / 1000));
     return 0;
   }
   int r = WaitReadable(s, timeoutUs);
-  return r > 0 ? 1 : r;
+  return r > 0 ? kSocketReadable : r;
 }
 
 int PendingError(SocketHandle s) {

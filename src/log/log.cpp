@@ -27,6 +27,11 @@ std::string& DirOverride() {
   return dir;
 }
 
+std::atomic<LineSink>& Sink() {
+  static std::atomic<LineSink> sink{nullptr};
+  return sink;
+}
+
 std::string LogDir() {
   const std::string& over = DirOverride();
   return over.empty() ? platform::UserTempDir() : over;
@@ -51,6 +56,8 @@ void SetLogDirForTesting(const std::string& dirWithSeparator) {
   DirOverride() = dirWithSeparator;
 }
 
+void SetLineSinkForTesting(LineSink sink) { Sink().store(sink); }
+
 std::string HexDumpText(const char* prefix, const void* bytes, size_t n) {
   static const char kDigits[] = "0123456789abcdef";
   const auto* p = static_cast<const uint8_t*>(bytes);
@@ -73,6 +80,10 @@ std::string HexDumpText(const char* prefix, const void* bytes, size_t n) {
 
 void WriteLogLine(const char* text) {
   using namespace ovra7log;
+  if (LineSink sink = Sink().load()) {
+    sink(text);
+    return;
+  }
   std::lock_guard<std::mutex> guard(LogLock());
   std::string current = CurrentLogPath();
   if (current.empty()) return;

@@ -37,6 +37,11 @@ std::string PreviousLogPath();
 // Tests point the log at a folder of their own ("" restores the user's temporary folder).
 void SetLogDirForTesting(const std::string& dirWithSeparator);
 
+// Hands every line (without its time stamp) to sink instead of the file; nullptr restores the
+// file. For fuzzers, which format every line but cannot afford a file open per line.
+using LineSink = void (*)(const char* text);
+void SetLineSinkForTesting(LineSink sink);
+
 // The hex dump text LogHex writes, without the time stamp.
 std::string HexDumpText(const char* prefix, const void* bytes, size_t n);
 

@@ -70,6 +70,22 @@ TEST_F(LogTest, PercentSignsPassUnchanged) {
   EXPECT_NE(text.find(" a %d %s b\n"), std::string::npos) << text;
 }
 
+std::vector<std::string> sunkLines;
+void Collect(const char* text) { sunkLines.emplace_back(text); }
+
+TEST_F(LogTest, SinkTakesTheFormattedLinesInsteadOfTheFile) {
+  sunkLines.clear();
+  ovra7log::SetLineSinkForTesting(&Collect);
+  WriteLog("open %d failed", 4);
+  LogHex("read com:", "\x55", 1);
+  ovra7log::SetLineSinkForTesting(nullptr);
+  EXPECT_EQ(sunkLines, (std::vector<std::string>{"open 4 failed", "read com:55 "}));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(ovra7log::CurrentLogPath())));
+  WriteLog("back in the file");
+  EXPECT_NE(ReadAll(ovra7log::CurrentLogPath()).find(" back in the file\n"), std::string::npos);
+  EXPECT_EQ(sunkLines.size(), 2u);
+}
+
 TEST_F(LogTest, LongTextIsCutAt1023Characters) {
   std::string longText(3000, 'x');
   WriteLog("%s", longText.c_str());

@@ -7,6 +7,8 @@ add_library(ovra7_platform_core STATIC
   ${OVRA7_OS}/paths.cpp
   ${OVRA7_OS}/serial.cpp
   ${OVRA7_OS}/socket.cpp
+  ${OVRA7_OS}/thread_name.cpp
+  ${OVRA7_OS}/wake_signal.cpp
   port_names.cpp
   thread_start.cpp)
 target_include_directories(ovra7_platform_core PUBLIC ${CMAKE_SOURCE_DIR}/src)

@@ -42,10 +42,17 @@ ConnectStart StartConnect(SocketHandle s, const std::string& dottedAddress, uint
 int WaitWritable(SocketHandle s, int timeoutMs);
 // Waits for readability: >0 readable, 0 time-out, <0 error.
 int WaitReadable(SocketHandle s, int timeoutUs);
-// Waits up to timeoutUs until the socket (may be invalid) or the descriptor fd (may be -1) is
-// readable. Returns a bit mask: 1 socket readable, 2 fd readable; 0 on time-out; <0 on error.
-// Where fd cannot be waited on (Windows), only the socket is watched.
-int WaitReadableEither(SocketHandle s, intptr_t fd, int timeoutUs);
+// What the relay's wait saw, as bits of WaitRelayEvents' result.
+constexpr int kSocketReadable = 1;  // data, or the socket closed or failed (Receive tells)
+constexpr int kPortReadable = 2;
+constexpr int kPortHungUp = 4;  // the port's device went away (unplugged, pty peer closed)
+constexpr int kWoken = 8;       // the wake-up signal was raised
+
+// Waits until the socket (may be invalid) is readable, the port descriptor fd (may be -1) is
+// readable or hangs up, or the wake-up handle (may be -1, see WakeSignal) is raised. timeoutUs < 0
+// waits without a limit. Returns the bits above, 0 on time-out, <0 on error. Where fd and wake
+// cannot be waited on (Windows), only the socket is watched and the time-out is always bounded.
+int WaitRelayEvents(SocketHandle s, intptr_t fd, intptr_t wake, int timeoutUs);
 
 // The socket's pending error after a connect: 0 when the connection was made.
 int PendingError(SocketHandle s);

@@ -6,6 +6,8 @@
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/port_names.h"
+#include "platform/thread_name.h"
+#include "platform/thread_start.h"
 
 const char* const Ovra7Service::kDefaultServerHost = "ovra7.cardserver.cn";
 
@@ -20,7 +22,7 @@ Ovra7Service::Ovra7Service(void* owner, DownloadFinishedCallback callback, Seria
 
 Ovra7Service::~Ovra7Service() {
   // The process keeps the service until it ends; a test's service must not leave its thread.
-  running_ = 0;
+  EndRelay();
   JoinRelayThread();
   platform::CloseSocket(socketHandle_.exchange(platform::kInvalidSocket));
 }
@@ -29,7 +31,7 @@ int Ovra7Service::Start(int n, const std::vector<std::string>& portNames) {
   // A relay thread that is still joinable would be overwritten below (a crash) and would read a
   // port closed under it: end it first.
   if (relayThread_.joinable()) {
-    running_ = 0;
+    EndRelay();
     JoinRelayThread();
   }
   if (comHandle_) {
@@ -62,9 +64,15 @@ int Ovra7Service::Start(int n, const std::vector<std::string>& portNames) {
 bool Ovra7Service::StartRelayThread(std::unique_ptr<platform::SerialPort> port, int n) {
   comHandle_ = std::move(port);
   running_ = 1;
-  comPort_ = n;
-  relayThread_ = std::thread(&Ovra7Service::RelayThread, this);
-  return true;
+  if (platform::StartThread(&relayThread_, [this] { RelayThread(); })) {
+    comPort_ = n;
+    return true;
+  }
+  // A system out of threads: the port is not held by a service that cannot serve it.
+  WriteLog("relay thread could not be started");
+  running_ = 0;
+  comHandle_.reset();
+  return false;
 }
 
 void Ovra7Service::JoinRelayThread() {
@@ -77,7 +85,7 @@ int Ovra7Service::Stop(bool notify) {
   comPort_ = -1;
   if (notify) DisconnectPlatform();
   StopServerConnect();
-  running_ = 0;
+  EndRelay();
   // Also collects a thread that ended by itself (failed write or head read).
   JoinRelayThread();
   UninitComm();
@@ -115,19 +123,27 @@ std::string Ovra7Service::GetServerHost() const {
 }
 
 void Ovra7Service::RelayThread() {
+  platform::NameThisThread("ovra7-relay");
   platform::SerialPort* port = comHandle_.get();
   const intptr_t portWait = port->WaitHandle();
+  // Where the port, the socket and the wake-up signal can be waited on together, the thread sleeps
+  // until one of them has something; otherwise it looks at least every millisecond.
+  const intptr_t wake = portWait >= 0 ? wake_.Handle() : -1;
+  const int waitUs = wake >= 0 ? -1 : 1000;
   while (running_) {
     platform::SocketHandle s = socketHandle_.load();
-    // At most 1 ms on the socket per pass. Where the port can be waited on as well, the same
-    // wait also wakes for the reader's bytes and stands in for the idle sleep below.
     bool waitedOnPort = false;
     if (s != platform::kInvalidSocket || portWait >= 0) {
-      int ready = platform::WaitReadableEither(s, portWait, 1000);
+      int ready = platform::WaitRelayEvents(s, portWait, wake, waitUs);
       waitedOnPort = portWait >= 0;
-      if (ready > 0 && (ready & 1)) ReadServer();
+      if (ready > 0 && (ready & platform::kWoken)) wake_.Clear();
+      if (ready > 0 && (ready & platform::kSocketReadable)) ReadServer();
+      if (ready > 0 && (ready & platform::kPortHungUp)) {
+        PortHungUp();
+        break;
+      }
       // The wait saw nothing on the port: its queue is empty and the wait was this pass's sleep.
-      if (waitedOnPort && ready >= 0 && !(ready & 2)) continue;
+      if (waitedOnPort && ready >= 0 && !(ready & platform::kPortReadable)) continue;
     }
     uint32_t errors = 0, queued = 0;
     bool queried = port->QueryStatus(&errors, &queued);
@@ -143,6 +159,19 @@ void Ovra7Service::RelayThread() {
     ReadCom();
   }
   platform::CloseSocket(socketHandle_.exchange(platform::kInvalidSocket));
+}
+
+void Ovra7Service::PortHungUp() {
+  // The device is gone for good (a hung-up terminal never comes back): the service ends, and the
+  // owner hears of it as of a removed device, so that it looks for the reader again at once.
+  WriteLog("com port hung up");
+  running_ = 0;
+  if (portLost_) portLost_();
+}
+
+void Ovra7Service::EndRelay() {
+  running_ = 0;
+  wake_.Raise();
 }
 
 void Ovra7Service::ReadServer() {

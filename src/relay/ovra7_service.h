@@ -22,6 +22,7 @@
 
 #include "platform/serial.h"
 #include "platform/socket.h"
+#include "platform/wake_signal.h"
 #include "relay/manual_reset_event.h"
 #include "relay/reader_frame.h"
 #include "upgrade/upgrade_downloader.h"
@@ -68,6 +69,9 @@ class Ovra7Service {
   void StopServerConnect();
 
   int IsRunning() const { return running_.load(); }
+  // Called on the relay thread when the port's device has gone (a hung-up terminal), after the
+  // service stopped relaying; the owner looks for the reader again. Set it before Start.
+  void SetPortLostCallback(std::function<void()> callback) { portLost_ = std::move(callback); }
   bool IsServerConnected() const { return socketHandle_.load() != platform::kInvalidSocket; }
   int GetComPort() const { return comPort_.load(); }
   uint32_t GetComReadBytes() const { return comReadBytes_.load(); }
@@ -145,6 +149,9 @@ class Ovra7Service {
   bool StartRelayThread(std::unique_ptr<platform::SerialPort> port, int n);
   void JoinRelayThread();
   void RelayThread();
+  void PortHungUp();
+  // Clears `running` and wakes the relay thread, wherever it sleeps.
+  void EndRelay();
   void ReadServer();
   void RouteFrame(const uint8_t* frame, int length);
   void ServeConnectRequest();
@@ -167,6 +174,7 @@ class Ovra7Service {
   std::atomic<int> serverLinkActive_{0};
   std::mutex socketLock_;
   std::atomic<int> running_{0};
+  platform::WakeSignal wake_;
   // Written only by the UI thread while no relay thread runs; read by the relay thread.
   std::unique_ptr<platform::SerialPort> comHandle_;
   std::thread relayThread_;
@@ -191,4 +199,5 @@ class Ovra7Service {
   SerialOpener opener_;
   HostResolver resolver_;
   std::function<void()> gatePassed_;
+  std::function<void()> portLost_;
 };

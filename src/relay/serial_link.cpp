@@ -44,7 +44,7 @@ int Ovra7Service::WriteCom(const uint8_t* payload, int n) {
     written = port ? port->Write(frame, static_cast<int>(size)) : -1;
     if (written < 0) {
       WriteLog("com write failed");
-      running_ = 0;
+      EndRelay();  // may be the UI thread's command: the relay thread may be asleep
       return -1;
     }
     WriteLog("com write success");

@@ -1,18 +1,24 @@
 // POSIX device and power events: a udev monitor on the tty subsystem and logind's
 // PrepareForSleep signal on the system bus, both watched by one thread with poll. A "delay"
 // sleep inhibitor is held while awake, so that logind waits (up to its InhibitDelayMaxSec) until
-// the suspend has been handled before the machine sleeps.
+// the suspend has been handled before the machine sleeps. Where udev does not run (containers,
+// minimal systems) nobody announces devices, so the device folder itself is watched with
+// inotify; a folder named by OVRA7_DEV_DIR is always watched, as udev never announces it.
 #include "platform/desktop_events.h"
 
 #include <fcntl.h>
 #include <libudev.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+
+#include "platform/port_names.h"
 
 namespace platform {
 namespace {
@@ -23,6 +29,7 @@ class PosixEventMonitor : public DesktopEventMonitor {
       : onDevice_(std::move(onDevice)), onPower_(std::move(onPower)) {
     if (pipe(stopPipe_) != 0) stopPipe_[0] = stopPipe_[1] = -1;
     OpenUdev();
+    OpenFolderWatch();
     OpenBus();
     if (stopPipe_[0] >= 0) thread_ = std::thread([this] { Run(); });
   }
@@ -36,6 +43,7 @@ class PosixEventMonitor : public DesktopEventMonitor {
     if (thread_.joinable()) thread_.join();
     if (monitor_) udev_monitor_unref(monitor_);
     if (udev_) udev_unref(udev_);
+    if (inotify_ >= 0) close(inotify_);
     ReleaseInhibitor();
     if (bus_) sd_bus_flush_close_unref(bus_);
     for (int fd : stopPipe_)
@@ -52,6 +60,45 @@ class PosixEventMonitor : public DesktopEventMonitor {
         udev_monitor_enable_receiving(monitor_) < 0) {
       if (monitor_) udev_monitor_unref(monitor_);
       monitor_ = nullptr;
+    }
+  }
+
+  void OpenFolderWatch() {
+    const char* dir = getenv("OVRA7_DEV_DIR");
+    const bool ownFolder = dir && *dir;
+    // udev's own sign of life: its control socket, which libudev checks too.
+    if (!ownFolder && access("/run/udev/control", F_OK) == 0) return;
+    inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotify_ < 0) return;
+    const uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR;
+    if (inotify_add_watch(inotify_, ownFolder ? dir : "/dev", mask) < 0) {
+      close(inotify_);
+      inotify_ = -1;  // no folder to watch: devices fall to the periodic scan
+    }
+  }
+
+  // Nodes of serial ports come and go as device arrivals and removals; anything else in the
+  // folder is not the window's business.
+  void HandleFolderEvents() {
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      ssize_t n = read(inotify_, buffer, sizeof buffer);
+      if (n <= 0) return;
+      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        if (at > n) break;
+        if (event->mask & (IN_IGNORED | IN_Q_OVERFLOW)) {
+          // The folder went away, or events were lost: one scan finds the truth.
+          if (onDevice_) onDevice_(kDevNodesChanged);
+          continue;
+        }
+        if (event->len == 0 || PortNumberFromName(event->name, PortNameStyle::kLinux) <= 0)
+          continue;
+        int kind =
+            (event->mask & (IN_CREATE | IN_MOVED_TO)) ? kDeviceArrival : kDeviceRemoveComplete;
+        if (onDevice_) onDevice_(kind);
+      }
     }
   }
 
@@ -116,13 +163,17 @@ class PosixEventMonitor : public DesktopEventMonitor {
 
   void Run() {
     for (;;) {
-      struct pollfd fds[3];
+      struct pollfd fds[4];
       int n = 0;
       fds[n++] = {stopPipe_[0], POLLIN, 0};
-      int udevIndex = -1, busIndex = -1;
+      int udevIndex = -1, busIndex = -1, folderIndex = -1;
       if (monitor_) {
         udevIndex = n;
         fds[n++] = {udev_monitor_get_fd(monitor_), POLLIN, 0};
+      }
+      if (inotify_ >= 0) {
+        folderIndex = n;
+        fds[n++] = {inotify_, POLLIN, 0};
       }
       if (bus_) {
         // Drain whatever the bus holds before sleeping on its descriptor.
@@ -141,6 +192,7 @@ class PosixEventMonitor : public DesktopEventMonitor {
         udev_monitor_unref(monitor_);
         monitor_ = nullptr;  // a broken monitor would wake us forever; devices fall to the scan
       }
+      if (folderIndex >= 0 && fds[folderIndex].revents) HandleFolderEvents();
       if (busIndex >= 0 && (fds[busIndex].revents & (POLLERR | POLLHUP))) {
         sd_bus_flush_close_unref(bus_);
         bus_ = nullptr;  // the bus went away: power events stay silent from now on
@@ -153,6 +205,7 @@ class PosixEventMonitor : public DesktopEventMonitor {
   int stopPipe_[2] = {-1, -1};
   struct udev* udev_ = nullptr;
   struct udev_monitor* monitor_ = nullptr;
+  int inotify_ = -1;  // the device folder's watch, where udev does not announce devices
   sd_bus* bus_ = nullptr;
   int inhibitor_ = -1;  // logind's delay lock, held while awake
   std::thread thread_;

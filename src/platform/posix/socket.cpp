@@ -105,12 +105,14 @@ int WaitWritable(SocketHandle s, int timeoutMs) {
   return PollOne(static_cast<int>(s), POLLOUT, timeoutMs);
 }
 
-int WaitReadable(SocketHandle s, int timeoutUs) { return WaitReadableEither(s, -1, timeoutUs); }
+int WaitReadable(SocketHandle s, int timeoutUs) {
+  return WaitRelayEvents(s, -1, -1, timeoutUs < 0 ? 0 : timeoutUs);
+}
 
-int WaitReadableEither(SocketHandle s, intptr_t fd, int timeoutUs) {
-  pollfd p[2];
+int WaitRelayEvents(SocketHandle s, intptr_t fd, intptr_t wake, int timeoutUs) {
+  pollfd p[3];
   int n = 0;
-  int socketSlot = -1, fdSlot = -1;
+  int socketSlot = -1, fdSlot = -1, wakeSlot = -1;
   if (s != kInvalidSocket) {
     p[n] = pollfd{static_cast<int>(s), POLLIN, 0};
     socketSlot = n++;
@@ -119,13 +121,23 @@ int WaitReadableEither(SocketHandle s, intptr_t fd, int timeoutUs) {
     p[n] = pollfd{static_cast<int>(fd), POLLIN, 0};
     fdSlot = n++;
   }
+  if (wake >= 0) {
+    p[n] = pollfd{static_cast<int>(wake), POLLIN, 0};
+    wakeSlot = n++;
+  }
   timespec ts{timeoutUs / 1000000, static_cast<long>(timeoutUs % 1000000) * 1000};
-  int r = ppoll(p, static_cast<nfds_t>(n), &ts, nullptr);
+  int r = ppoll(p, static_cast<nfds_t>(n), timeoutUs < 0 ? nullptr : &ts, nullptr);
   if (r < 0) return errno == EINTR ? 0 : -1;
   int mask = 0;
   // A closed or failed socket counts as readable: the receive then reports it.
-  if (socketSlot >= 0 && (p[socketSlot].revents & (POLLIN | POLLHUP | POLLERR))) mask |= 1;
-  if (fdSlot >= 0 && (p[fdSlot].revents & (POLLIN | POLLHUP | POLLERR))) mask |= 2;
+  if (socketSlot >= 0 && (p[socketSlot].revents & (POLLIN | POLLHUP | POLLERR)))
+    mask |= kSocketReadable;
+  if (fdSlot >= 0) {
+    if (p[fdSlot].revents & POLLIN) mask |= kPortReadable;
+    // A terminal whose device is gone stays "hung up" for good; only closing it ends that.
+    if (p[fdSlot].revents & (POLLHUP | POLLERR | POLLNVAL)) mask |= kPortHungUp;
+  }
+  if (wakeSlot >= 0 && p[wakeSlot].revents) mask |= kWoken;
   return mask;
 }
 

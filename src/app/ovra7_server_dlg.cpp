@@ -31,6 +31,9 @@ COvra7ServerDlg::COvra7ServerDlg(DialogEnvironment env)
   service_ = std::make_unique<Ovra7Service>(this, &COvra7ServerDlg::notifyUpgradeFileDownloaded,
                                             env_.opener);
   if (env_.resolver) service_->SetResolverForTesting(env_.resolver);
+  // A reader's port that hung up is a removed device, as Windows reports it: the scan that
+  // follows stops the dead service at once and the reader's return starts a new one.
+  service_->SetPortLostCallback([this] { PostDeviceChange(ui::kDeviceRemoveComplete); });
   iconId_ = kIconApp;
   store_.Prepare(env_.settingsFolder);
   Settings s = store_.Load();
@@ -47,6 +50,8 @@ COvra7ServerDlg::COvra7ServerDlg(DialogEnvironment env)
 COvra7ServerDlg::~COvra7ServerDlg() {
   // The process is ending; a service still running must not outlive its window.
   if (service_ && service_->IsRunning()) service_->Stop(false);
+  // A relay thread that ended by itself may still be telling this window so: it is joined first.
+  service_.reset();
   DestroyWindow();
 }
 

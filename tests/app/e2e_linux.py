@@ -37,6 +37,22 @@ def fake_sysfs(root):
                os.path.join(root, "class/tty/ttyACM0"))
 
 
+def holds_a_pty(pid):
+    """True when process pid holds a pty open: the program's handle on the reader's port."""
+    try:
+        fds = os.listdir("/proc/%d/fd" % pid)
+    except OSError:
+        return False
+    for fd in fds:
+        try:
+            target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        if target.startswith("/dev/pts/"):
+            return True
+    return False
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
@@ -62,12 +78,18 @@ def main():
                OVRA7_SYSFS_ROOT=sysfs, OVRA7_DEV_DIR=dev, HOME=base)
 
     server = CardServer()
-    reader = subprocess.Popen(
-        [args.reader_sim, "--pty", os.path.join(dev, "ttyACM0"), "--host", "127.0.0.1",
-         "--port", str(server.port), "--connect", "0", "--connect-after", str(GET_PLATFORM_INFO),
-         "--relay", "stdin"],
-        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-    reader_out, reader_err = Collector(reader.stdout), Collector(reader.stderr)
+
+    def plug_reader():
+        """A reader on a new pty, linked as ttyACM0; it asks to connect once the program has
+        read its platform address."""
+        child = subprocess.Popen(
+            [args.reader_sim, "--pty", os.path.join(dev, "ttyACM0"), "--host", "127.0.0.1",
+             "--port", str(server.port), "--connect", "0", "--connect-after",
+             str(GET_PLATFORM_INFO), "--relay", "stdin"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        return child, Collector(child.stdout), Collector(child.stderr)
+
+    reader, reader_out, reader_err = plug_reader()
     if not check(wait_for(lambda: os.path.islink(os.path.join(dev, "ttyACM0")), 60),
                  "reader pty linked"):
         reader.kill()
@@ -119,6 +141,26 @@ def main():
         second = subprocess.run([args.server, "--headless"], env=env, capture_output=True,
                                 timeout=120)
         check(second.returncode == 0, "a second start ends at once")
+
+        # The reader is unplugged (its pty hangs up, its node goes) and comes back under the
+        # same name: the program notices both by itself and serves the new one.
+        connections = server.connections
+        reader.send_signal(signal.SIGTERM)
+        reader.wait(timeout=60)
+        check(wait_for(lambda: not holds_a_pty(program.pid), 60),
+              "the program let go of the unplugged reader's port")
+        reader, reader_out, reader_err = plug_reader()
+        check(wait_for(lambda: "connect result 00 00" in reader_err.text(), 60),
+              "the replugged reader was served again: start sequence and connect request")
+        check(wait_for(lambda: server.connections > connections, 60),
+              "the replugged reader's connection reached the card server")
+        reader.stdin.write(b"after the replug\n")
+        reader.stdin.flush()
+        check(wait_for(lambda: b"after the replug\n" in server.received, 60),
+              "the replugged reader's data reached the card server")
+        server.send_to_newest(b"welcome back")
+        check(wait_for(lambda: b"welcome back" in reader_out.data, 60),
+              "server data reached the replugged reader")
 
         frames_before = reader_err.text().count("DisconnectPlatform")
         program.send_signal(signal.SIGTERM)

@@ -5,15 +5,20 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <vector>
 
 #include "app/autostart_setting.h"
 #include "app/settings_store.h"
 #include "platform/autostart.h"
+#include "platform/desktop_events.h"
 #include "platform/executable.h"
 #include "platform/single_instance.h"
 #include "support/temp_folder.h"
@@ -185,4 +190,52 @@ TEST(PosixDesktop, SecondLockFailsAndTheControlSocketServesOnlyWellFormedRequest
   EXPECT_EQ(0, lastCommand);
   listener.reset();
   EXPECT_FALSE(platform::SendControlCommand("", 0, 0, &result));
+}
+
+namespace {
+
+// The device events a monitor reported, in order.
+class EventLog {
+ public:
+  void Add(int kind) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    kinds_.push_back(kind);
+    changed_.notify_all();
+  }
+  // The first `count` events once that many came (within a minute), else what came.
+  std::vector<int> First(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::minutes(1), [&] { return kinds_.size() >= count; });
+    return std::vector<int>(kinds_.begin(), kinds_.begin() + std::min(count, kinds_.size()));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<int> kinds_;
+};
+
+void Touch(const std::string& path) { std::ofstream(path).put('x'); }
+
+}  // namespace
+
+// Without udev (or in a folder udev never announces) the device folder itself is watched: a serial
+// port's node coming and going is an arrival and a removal; other names in the folder are not.
+TEST(PosixDesktop, DeviceFolderWatchReportsSerialNodesOnly) {
+  testsupport::TempFolder temp;
+  ScopedEnv dev("OVRA7_DEV_DIR", temp.dir());
+  EventLog events;
+  auto monitor = platform::StartDesktopEventMonitor([&](int kind) { events.Add(kind); }, nullptr);
+  ASSERT_TRUE(monitor);
+
+  Touch(temp.file("ttyS0x"));  // not a reader's port name
+  Touch(temp.file("notes.txt"));
+  ASSERT_EQ(0, symlink("/dev/null", temp.file("ttyACM3").c_str()));  // as reader-sim links it
+  ASSERT_EQ(0, rename(temp.file("notes.txt").c_str(), temp.file("ttyUSB0").c_str()));
+  ASSERT_EQ(0, unlink(temp.file("ttyACM3").c_str()));
+  ASSERT_EQ(0, rename(temp.file("ttyUSB0").c_str(), temp.file("kept").c_str()));
+  EXPECT_EQ(events.First(4),
+            (std::vector<int>{platform::kDeviceArrival, platform::kDeviceArrival,
+                              platform::kDeviceRemoveComplete, platform::kDeviceRemoveComplete}));
+  monitor.reset();  // stops its thread: nothing is reported after this
 }

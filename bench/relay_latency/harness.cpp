@@ -1,7 +1,6 @@
 // The relay benchmark's ends and measurements (Linux: /proc and getrusage for CPU time).
 #include "harness.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/proc_stats.h"
 #include "relay/reader_frame.h"
 
 namespace relaybench {
@@ -32,27 +32,14 @@ std::vector<uint8_t> RelayFrame(const uint8_t* data, int n) {
   return frame;
 }
 
-double ProcessCpuMs() {
-  rusage u;
-  getrusage(RUSAGE_SELF, &u);
-  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
-         (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
-}
-
-double OtherProcessCpuMs(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t close = text.rfind(')');  // the command name may hold spaces
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  double utime = 0, stime = 0;
-  // After the name: state is field 3; utime and stime are fields 14 and 15.
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stod(field);
-    if (i == 15) stime = std::stod(field);
-  }
-  return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+void MeasureIdle(int pid, double seconds, Figures* out) {
+  benchproc::ProcessSample before, after;
+  if (!benchproc::SampleProcess(pid, &before)) return;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  if (!benchproc::SampleProcess(pid, &after)) return;
+  const double wall = static_cast<double>(after.ns - before.ns) / 1e9;
+  out->idleCpuMsPerSecond = (after.cpuMs - before.cpuMs) / wall;
+  out->idleWakeupsPerSecond = static_cast<double>(after.switches - before.switches) / wall;
 }
 
 double Percentile(std::vector<double>* samples, double p) {
@@ -223,20 +210,23 @@ void Ends::Drain(int quietMs) {
 }
 
 void PrintFigures(const std::vector<Figures>& all) {
-  std::printf("\n%-14s %7s %10s %10s %10s %10s %10s %10s %12s\n", "relay", "rounds", "up p50 us",
-              "up p99 us", "down p50", "down p99", "up MB/s", "down MB/s", "idle CPU");
+  std::printf("\n%-14s %7s %10s %10s %10s %10s %10s %10s %12s %12s\n", "relay", "rounds",
+              "up p50 us", "up p99 us", "down p50", "down p99", "up MB/s", "down MB/s", "idle CPU",
+              "idle wakes");
   for (Figures f : all) {
-    std::printf("%-14s %7zu %10.1f %10.1f %10.1f %10.1f %10.2f %10.2f %7.2f ms/s\n", f.name.c_str(),
-                f.upUs.size(), Percentile(&f.upUs, 0.5), Percentile(&f.upUs, 0.99),
+    std::printf("%-14s %7zu %10.1f %10.1f %10.1f %10.1f %10.2f %10.2f %7.2f ms/s %10.1f/s\n",
+                f.name.c_str(), f.upUs.size(), Percentile(&f.upUs, 0.5), Percentile(&f.upUs, 0.99),
                 Percentile(&f.downUs, 0.5), Percentile(&f.downUs, 0.99), f.upBytesPerSecond / 1e6,
-                f.downBytesPerSecond / 1e6, f.idleCpuMsPerSecond);
+                f.downBytesPerSecond / 1e6, f.idleCpuMsPerSecond, f.idleWakeupsPerSecond);
     if (!f.error.empty()) std::printf("  (%s: %s)\n", f.name.c_str(), f.error.c_str());
   }
   std::printf(
       "\nup: reader frame written to the pty -> its bytes read at the server; down: server chunk "
       "sent -> its frame read at the reader. Throughput counts frame data only; a pty is far\n"
-      "faster than the reader's 115200 baud line (about 0.0115 MB/s). Idle CPU: ms of CPU per\n"
-      "second with the server link open and no traffic.\n");
+      "faster than the reader's 115200 baud line (about 0.0115 MB/s). Idle CPU and wakes: ms of "
+      "CPU\n"
+      "and context switches per second of the relay's process with the server link open and no\n"
+      "traffic (ours runs inside this benchmark, whose own sleeping thread adds about one).\n");
 }
 
 }  // namespace relaybench

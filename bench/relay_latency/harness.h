@@ -26,8 +26,9 @@ struct Figures {
   std::vector<double> downUs;  // server chunk sent -> its frame at the reader
   double upBytesPerSecond = 0;
   double downBytesPerSecond = 0;
-  double idleCpuMsPerSecond = -1;  // CPU time of the relay per second of wall time while idle
-  std::string error;               // what went wrong; the other figures are then partial
+  double idleCpuMsPerSecond = -1;    // CPU time of the relay per second of wall time while idle
+  double idleWakeupsPerSecond = -1;  // its context switches per second meanwhile
+  std::string error;                 // what went wrong; the other figures are then partial
 };
 
 // The reader's pty and the server's connection for one relay under test. Not thread-safe
@@ -60,9 +61,8 @@ std::vector<uint8_t> RelayFrame(const uint8_t* data, int n);
 // Nanoseconds on a monotonic clock.
 uint64_t NowNs();
 
-// CPU time (user + system) in ms: of this process, and of another process from /proc.
-double ProcessCpuMs();
-double OtherProcessCpuMs(int pid);
+// Idle CPU time and wake-ups per second of process pid over `seconds` of nothing moving.
+void MeasureIdle(int pid, double seconds, Figures* out);
 
 // Median and 99th percentile of samples (sorted in place).
 double Percentile(std::vector<double>* samples, double p);

@@ -1,5 +1,5 @@
 // Our relay: Ovra7Service on the pty, linked to the server by the reader's connect request.
-#include <thread>
+#include <unistd.h>
 
 #include "relay/ovra7_service.h"
 #include "relays.h"
@@ -17,11 +17,9 @@ Figures RunOurs(const Setup& setup) {
     figures.error = "the service did not open the pty";
     return figures;
   }
-  // Idle before any server link: the relay only polls the port.
-  double before = ProcessCpuMs();
-  uint64_t start = NowNs();
-  std::this_thread::sleep_for(std::chrono::duration<double>(setup.idleSeconds));
-  double unlinkedIdle = (ProcessCpuMs() - before) / (static_cast<double>(NowNs() - start) / 1e9);
+  // Idle before any server link: the relay waits on the port alone.
+  Figures unlinked;
+  MeasureIdle(getpid(), setup.idleSeconds, &unlinked);
 
   const uint8_t connect[] = {0x55, 0xAA, 0x04, 0x00, 0x0A, 0x00, 0x00, 0xF1};
   setup.reader->Write(connect, sizeof connect);
@@ -33,13 +31,10 @@ Figures RunOurs(const Setup& setup) {
   } else {
     MeasureAll(setup, connection, Framing{true, true}, &figures);
     // Idle while linked: this process does nothing else, so its CPU time is the relay's.
-    before = ProcessCpuMs();
-    start = NowNs();
-    std::this_thread::sleep_for(std::chrono::duration<double>(setup.idleSeconds));
-    figures.idleCpuMsPerSecond =
-        (ProcessCpuMs() - before) / (static_cast<double>(NowNs() - start) / 1e9);
+    MeasureIdle(getpid(), setup.idleSeconds, &figures);
   }
-  std::printf("Ovra7Service idle CPU before the server link: %.2f ms/s\n", unlinkedIdle);
+  std::printf("Ovra7Service idle before the server link: %.2f ms/s CPU, %.1f wake-ups/s\n",
+              unlinked.idleCpuMsPerSecond, unlinked.idleWakeupsPerSecond);
   service.Stop(false);
   if (connection != platform::kInvalidSocket) platform::CloseSocket(connection);
   return figures;

@@ -31,12 +31,8 @@ Figures RunSocat(const Setup& setup) {
     figures.error = "socat did not connect";
   } else {
     MeasureAll(setup, connection, Framing{false, false}, &figures);
-    // Idle: nothing moves; socat's own CPU time from /proc.
-    double before = OtherProcessCpuMs(pid);
-    uint64_t start = NowNs();
-    std::this_thread::sleep_for(std::chrono::duration<double>(setup.idleSeconds));
-    double wall = static_cast<double>(NowNs() - start) / 1e9;
-    figures.idleCpuMsPerSecond = (OtherProcessCpuMs(pid) - before) / wall;
+    // Idle: nothing moves; socat's own CPU time and wake-ups from /proc.
+    MeasureIdle(pid, setup.idleSeconds, &figures);
     platform::CloseSocket(connection);
   }
   kill(pid, SIGTERM);

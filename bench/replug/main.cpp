@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "common/proc_stats.h"
 #include "phases.h"
 #include "platform/socket.h"
-#include "proc_stats.h"
 #include "report.h"
 #include "session.h"
 
@@ -34,8 +34,8 @@ bool FirstLink(Session& session, uint64_t t0, StartFigures* out, std::string* wh
   out->linkMs = Ms(times.resultNs);
   out->firstMs = Ms(exchange.upFirstByteNs - t0);
   out->faults = exchange.Faults();
-  out->fd = OpenDescriptors(session.program().Pid());
-  out->rssKb = ResidentKb(session.program().Pid());
+  out->fd = benchproc::OpenDescriptors(session.program().Pid());
+  out->rssKb = benchproc::ResidentKb(session.program().Pid());
   return true;
 }
 
@@ -62,6 +62,10 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options, &why)) {
     std::fprintf(stderr, "replug: %s\n%s", why.c_str(), Usage());
     return 2;
+  }
+  if (options.help) {
+    std::printf("%s", Usage());
+    return 0;
   }
   InstallStopSignals();
   platform::NetStartup();

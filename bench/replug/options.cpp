@@ -48,6 +48,10 @@ bool ParseOptions(int argc, char** argv, Options* out, std::string* why) {
       out->log = true;
       continue;
     }
+    if (arg == "--help" || arg == "-h") {
+      out->help = true;
+      return true;
+    }
     if (arg.compare(0, 2, "--") != 0) {
       if (!out->program.empty()) {
         *why = "more than one program path: " + arg;

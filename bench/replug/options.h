@@ -14,6 +14,7 @@ struct Options {
   int soakMb = 0;           // megabytes each way; 0 skips the soak
   bool log = false;         // the program's own log on
   uint64_t seed = 1;        // names every byte stream and the soak's frame sizes
+  bool help = false;        // --help: print the usage and do nothing else
 };
 
 // False with *why for an unknown option or a value out of range.

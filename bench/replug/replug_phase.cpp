@@ -2,8 +2,8 @@
 // flows again, and whether every byte still arrives.
 #include <cstdio>
 
+#include "common/proc_stats.h"
 #include "phases.h"
-#include "proc_stats.h"
 
 namespace replug {
 
@@ -20,13 +20,13 @@ bool RunReplugCycles(Session& session, int cycles, int gapMs, ReplugFigures* out
                      std::string* why) {
   const pid_t pid = session.program().Pid();
   out->ran = true;
-  out->fdStart = OpenDescriptors(pid);
-  out->rssStartKb = ResidentKb(pid);
+  out->fdStart = benchproc::OpenDescriptors(pid);
+  out->rssStartKb = benchproc::ResidentKb(pid);
   const int acceptedStart = session.server().Accepted();
   // The end figures, also when the run ends early (then -1 where the program is gone).
   auto finish = [&](bool goOn) {
-    out->fdEnd = OpenDescriptors(pid);
-    out->rssEndKb = ResidentKb(pid);
+    out->fdEnd = benchproc::OpenDescriptors(pid);
+    out->rssEndKb = benchproc::ResidentKb(pid);
     out->connectionsAccepted = session.server().Accepted() - acceptedStart;
     out->connectionsOpenEnd = session.server().StillOpen();
     return goOn;

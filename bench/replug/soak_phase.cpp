@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/proc_stats.h"
 #include "phases.h"
-#include "proc_stats.h"
 
 namespace replug {
 
@@ -62,8 +62,8 @@ bool RunSoak(Session& session, int megabytes, SoakFigures* out, std::string* why
   std::atomic<uint64_t> frames{0}, chunks{0};
   std::string upFailure, downFailure;  // each written by its thread only, read after the join
   std::atomic<bool> senderFailed{false};
-  const double cpuBefore = ProcessCpuMs(pid);
-  out->rssStartKb = ResidentKb(pid);
+  const double cpuBefore = benchproc::ProcessCpuMs(pid);
+  out->rssStartKb = benchproc::ResidentKb(pid);
   out->rssMaxKb = out->rssStartKb;
   const uint64_t start = NowNs();
   std::thread up([&] {
@@ -108,7 +108,7 @@ bool RunSoak(Session& session, int megabytes, SoakFigures* out, std::string* why
       break;
     }
     if (now >= nextSample) {
-      const long rss = ResidentKb(pid);
+      const long rss = benchproc::ResidentKb(pid);
       ++out->samples;
       if (now - start >= kWarmUpNs) {
         if (!out->warmedUp) out->rssWarmKb = rss;
@@ -132,8 +132,8 @@ bool RunSoak(Session& session, int megabytes, SoakFigures* out, std::string* why
   up.join();
   down.join();
 
-  out->cpuMs = ProcessCpuMs(pid) - cpuBefore;
-  out->rssEndKb = ResidentKb(pid);
+  out->cpuMs = benchproc::ProcessCpuMs(pid) - cpuBefore;
+  out->rssEndKb = benchproc::ResidentKb(pid);
   out->rssMaxKb = std::max(out->rssMaxKb, out->rssEndKb);
   out->up = session.upstream().Tally();
   out->down = session.downstream().Tally();

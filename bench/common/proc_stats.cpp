@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,11 +11,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "stream_check.h"
-
 namespace fs = std::filesystem;
 
-namespace replug {
+namespace benchproc {
 
 namespace {
 
@@ -51,7 +50,9 @@ double ProcessCpuMs(pid_t pid) {
 
 bool SampleProcess(pid_t pid, ProcessSample* out) {
   *out = ProcessSample();
-  out->ns = NowNs();
+  out->ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count());
   out->cpuMs = ProcessCpuMs(pid);
   if (out->cpuMs < 0) return false;
   std::error_code error;
@@ -82,4 +83,4 @@ int OpenDescriptors(pid_t pid) {
 
 long ResidentKb(pid_t pid) { return StatusValue(ProcPath(pid) + "/status", "VmRSS"); }
 
-}  // namespace replug
+}  // namespace benchproc

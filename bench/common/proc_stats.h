@@ -1,5 +1,6 @@
-// Figures of another process from /proc (Linux): CPU time, wake-ups per thread, open
-// descriptors, resident memory. Each returns a negative value or false when the process is gone.
+// Figures of a process from /proc (Linux), for the benchmarks: CPU time, wake-ups per thread,
+// open descriptors, resident memory. Each returns a negative value or false when the process is
+// gone.
 #pragma once
 
 #include <sys/types.h>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace replug {
+namespace benchproc {
 
 struct ThreadWakeups {
   int tid = 0;
@@ -29,4 +30,4 @@ bool SampleProcess(pid_t pid, ProcessSample* out);
 int OpenDescriptors(pid_t pid);
 long ResidentKb(pid_t pid);  // VmRSS
 
-}  // namespace replug
+}  // namespace benchproc

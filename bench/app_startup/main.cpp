@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/reader_sysfs.h"
 #include "desktop.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
@@ -36,17 +37,6 @@ long ReadStatusKb(pid_t pid, const char* field) {
     if (line.compare(0, std::strlen(field), field) == 0)
       return std::atol(line.c_str() + std::strlen(field));
   return -1;
-}
-
-void FakeSysfs(const fs::path& root) {
-  fs::path device = root / "devices/pci0000:00/usb1/1-1";
-  fs::create_directories(device / "1-1:1.0/tty/ttyACM0");
-  std::ofstream(device / "idVendor") << "0425\n";
-  std::ofstream(device / "idProduct") << "8159\n";
-  fs::create_directory_symlink("../../../1-1:1.0", device / "1-1:1.0/tty/ttyACM0/device");
-  fs::create_directories(root / "class/tty");
-  fs::create_directory_symlink("../../devices/pci0000:00/usb1/1-1/1-1:1.0/tty/ttyACM0",
-                               root / "class/tty/ttyACM0");
 }
 
 // Whether the instance answers on its control socket. The line sent is no command, so the
@@ -90,7 +80,7 @@ int main(int argc, char** argv) {
   fs::create_directories(base / "dev");
   fs::create_directories(base / "run");
   fs::permissions(base / "run", fs::perms::owner_all, fs::perm_options::replace);
-  FakeSysfs(base / "sys");
+  benchproc::MakeReaderSysfs(base / "sys");
   setenv("XDG_RUNTIME_DIR", (base / "run").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (base / "config").c_str(), 1);
   setenv("TMPDIR", base.c_str(), 1);
@@ -151,8 +141,8 @@ int main(int argc, char** argv) {
     int status = 0;
     waitpid(child, &status, 0);
     if (!ready || !started)
-      std::fprintf(stderr, "run %d: not ready (answered: %d, service started: %d)\n", run,
-                   answered, started);
+      std::fprintf(stderr, "run %d: not ready (answered: %d, service started: %d)\n", run, answered,
+                   started);
   }
   reader.Stop();
   kill(socat, SIGTERM);

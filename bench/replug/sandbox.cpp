@@ -8,26 +8,11 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/reader_sysfs.h"
+
 namespace fs = std::filesystem;
 
 namespace replug {
-
-namespace {
-
-// The tree the program walks to find readers: class/tty/NAME links to the tty under a USB
-// interface, whose parent device holds the vendor and product ids of the reader.
-void FakeSysfs(const fs::path& root) {
-  const fs::path device = root / "devices/pci0000:00/0000:00:14.0/usb1/1-3";
-  fs::create_directories(device / "1-3:1.0/tty/ttyACM0");
-  std::ofstream(device / "idVendor") << "0425\n";
-  std::ofstream(device / "idProduct") << "8159\n";
-  fs::create_directory_symlink("../../../1-3:1.0", device / "1-3:1.0/tty/ttyACM0/device");
-  fs::create_directories(root / "class/tty");
-  fs::create_directory_symlink("../../devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/tty/ttyACM0",
-                               root / "class/tty/ttyACM0");
-}
-
-}  // namespace
 
 bool Sandbox::Create(bool log, std::string* why) {
   std::string pattern = (fs::temp_directory_path() / "ovra7-replug-XXXXXX").string();
@@ -41,7 +26,7 @@ bool Sandbox::Create(bool log, std::string* why) {
     for (const char* dir : {"dev", "run", "tmp", "config/OvraNetService"})
       fs::create_directories(base / dir);
     fs::permissions(base / "run", fs::perms::owner_all, fs::perm_options::replace);
-    FakeSysfs(base / "sys");
+    benchproc::MakeReaderSysfs(base / "sys");
     std::ofstream settings(base / "config/OvraNetService/setting.ini", std::ios::binary);
     settings << (log ? "[Set]\nLog=1\n" : "[Set]\nLog=0\n");
     if (!settings.flush()) {

@@ -89,6 +89,15 @@ def main():
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         return child, Collector(child.stdout), Collector(child.stderr)
 
+    def relay_both_ways(reader, reader_out, up, down, who):
+        """A line from the reader reaches the card server, then a chunk from the server the
+        reader."""
+        reader.stdin.write(up)
+        reader.stdin.flush()
+        check(wait_for(lambda: up in server.received, 60), who + ": data reached the card server")
+        server.send_to_newest(down)
+        check(wait_for(lambda: down in reader_out.data, 60), who + ": server data arrived")
+
     reader, reader_out, reader_err = plug_reader()
     if not check(wait_for(lambda: os.path.islink(os.path.join(dev, "ttyACM0")), 60),
                  "reader pty linked"):
@@ -115,13 +124,8 @@ def main():
         check(-1 not in order and order == sorted(order), "start sequence in order")
         check(wait_for(lambda: "connect result 00 00" in reader_err.text(), 60),
               "the reader's connect request was served with the platform address")
-        reader.stdin.write(b"hello from the reader\n")
-        reader.stdin.flush()
-        check(wait_for(lambda: b"hello from the reader\n" in server.received, 60),
-              "reader data reached the card server")
-        server.send_to_newest(b"answer from the server")
-        check(wait_for(lambda: b"answer from the server" in reader_out.data, 60),
-              "server data reached the reader")
+        relay_both_ways(reader, reader_out, b"hello from the reader\n",
+                        b"answer from the server", "the reader")
 
         code, out = control("status")
         check(code == 0 and out.lstrip("-").isdigit(), "--control status prints a result: " + out)
@@ -154,13 +158,8 @@ def main():
               "the replugged reader was served again: start sequence and connect request")
         check(wait_for(lambda: server.connections > connections, 60),
               "the replugged reader's connection reached the card server")
-        reader.stdin.write(b"after the replug\n")
-        reader.stdin.flush()
-        check(wait_for(lambda: b"after the replug\n" in server.received, 60),
-              "the replugged reader's data reached the card server")
-        server.send_to_newest(b"welcome back")
-        check(wait_for(lambda: b"welcome back" in reader_out.data, 60),
-              "server data reached the replugged reader")
+        relay_both_ways(reader, reader_out, b"after the replug\n", b"welcome back",
+                        "the replugged reader")
 
         frames_before = reader_err.text().count("DisconnectPlatform")
         program.send_signal(signal.SIGTERM)

@@ -138,10 +138,7 @@ void Ovra7Service::RelayThread() {
       waitedOnPort = portWait >= 0;
       if (ready > 0 && (ready & platform::kWoken)) wake_.Clear();
       if (ready > 0 && (ready & platform::kSocketReadable)) ReadServer();
-      if (ready > 0 && (ready & platform::kPortHungUp)) {
-        PortHungUp();
-        break;
-      }
+      if (ready > 0 && (ready & platform::kPortHungUp)) break;
       // The wait saw nothing on the port: its queue is empty and the wait was this pass's sleep.
       if (waitedOnPort && ready >= 0 && !(ready & platform::kPortReadable)) continue;
     }
@@ -159,6 +156,11 @@ void Ovra7Service::RelayThread() {
     ReadCom();
   }
   platform::CloseSocket(socketHandle_.exchange(platform::kInvalidSocket));
+  // However the loop ended (the wait saw it, or a read failed as the device went in the middle
+  // of a frame), a port that has hung up is a device that went away.
+  const int last =
+      portWait >= 0 ? platform::WaitRelayEvents(platform::kInvalidSocket, portWait, -1, 0) : 0;
+  if (last > 0 && (last & platform::kPortHungUp)) PortHungUp();
 }
 
 void Ovra7Service::PortHungUp() {

@@ -159,7 +159,12 @@ TEST_F(RelaySleepTest, StopEndsARelayAsleepWithoutAServer) {
   EXPECT_EQ(service_->IsRunning(), 0);
 }
 
-TEST_F(RelaySleepTest, PortThatHangsUpEndsTheServiceAndIsReportedOnce) {
+// The reader's side of the pty closes while the relay waits, or while it reads a frame whose
+// rest never comes: either way the port has hung up, the service ends and the owner hears of it
+// once.
+class RelayHangUpTest : public RelaySleepTest, public testing::WithParamInterface<Bytes> {};
+
+TEST_P(RelayHangUpTest, PortThatHangsUpEndsTheServiceAndIsReportedOnce) {
   std::mutex mutex;
   std::condition_variable changed;
   int reports = 0;
@@ -171,7 +176,10 @@ TEST_F(RelaySleepTest, PortThatHangsUpEndsTheServiceAndIsReportedOnce) {
   });
   ASSERT_EQ(service_->Start(1, {"自动"}), 1);
 
-  reader_.reset();  // the reader's side of the pty closes: the port hangs up
+  if (!GetParam().empty()) {
+    ASSERT_TRUE(reader_->SendRaw(GetParam()));
+  }
+  reader_.reset();  // the port hangs up
   std::unique_lock<std::mutex> lock(mutex);
   ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return reports > 0; }))
       << "the hang-up was not reported";
@@ -184,5 +192,10 @@ TEST_F(RelaySleepTest, PortThatHangsUpEndsTheServiceAndIsReportedOnce) {
   lock.lock();
   EXPECT_EQ(reports, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Moments, RelayHangUpTest,
+                         testing::Values(Bytes{},                                // while it waits
+                                         Bytes{0x55},                            // inside a head
+                                         Bytes{0x55, 0xAA, 0x10, 0x00, 0x04}));  // inside a body
 
 }  // namespace

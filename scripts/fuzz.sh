@@ -51,8 +51,9 @@ run_target() {
   local binary="build/linux-fuzz/fuzz/$name/$target" seeds="fuzz/$name/seeds"
   local corpus="$store/$target"
   mkdir -p "$corpus"
-  # The first folder receives what is new; the seeds are only read.
-  "$binary" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+  # The first folder receives what is new; the seeds are only read. Every input here runs in
+  # milliseconds: a minute is a hang, never a busy machine.
+  "$binary" -max_total_time="$seconds" -print_final_stats=1 -timeout=60 -rss_limit_mb=2048 \
     -artifact_prefix="$store/artifacts/$target-" "$corpus" "$seeds" >"$store/$target.log" 2>&1
 }
 

@@ -80,15 +80,27 @@ class Desktop:
         if not wait_for(lambda: "_NET_SUPPORTING_WM_CHECK" in self.x("xprop", "-root")):
             raise RuntimeError("openbox did not start")
         if tray:
-            self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                        "--height", "32", "--SetDockType", "true", "--transparent", "false",
-                        "--tint", "0xd0d0d0", "--expand", "true"])
-            if not wait_for(lambda: self.info("panel").get("Map State") == "IsViewable"):
-                raise RuntimeError("trayer did not map its panel")
+            self.start_tray()
 
-    def start(self, command):
-        p = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
+    def start_tray(self):
+        """trayer, its panel mapped. Its first start on a busy machine can take long (GTK and
+        fontconfig set themselves up); what it said is kept in the artifacts."""
+        log_path = os.path.join(self.artifacts, "trayer.log")
+        with open(log_path, "wb") as log:
+            trayer = self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype",
+                                 "request", "--height", "32", "--SetDockType", "true",
+                                 "--transparent", "false", "--tint", "0xd0d0d0", "--expand",
+                                 "true"], stderr=log)
+        mapped = wait_for(lambda: self.info("panel").get("Map State") == "IsViewable" or
+                          trayer.poll() is not None, 4 * BOUND)
+        if not mapped or trayer.poll() is not None:
+            with open(log_path, errors="replace") as f:
+                said = f.read()[-2000:]
+            raise RuntimeError("trayer did not map its panel (exit code %s): %s" %
+                               (trayer.poll(), said))
+
+    def start(self, command, stderr=subprocess.DEVNULL):
+        p = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL, stderr=stderr)
         self.processes.append(p)
         return p
 

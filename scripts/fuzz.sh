@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (the linux-fuzz preset) and runs each one for SECONDS.
 #
-#   scripts/fuzz.sh [--parallel N] [SECONDS] [TARGET ...]
+#   scripts/fuzz.sh [--parallel N] [--workers N] [SECONDS] [TARGET ...]
 #       Long runs: each target starts from its seeds (fuzz/<name>/seeds) and from the corpus kept
 #       outside the repository in $OVRA7_FUZZ_CORPUS (default ~/.cache/ovra7-fuzz/<target>),
-#       into which every new finding of coverage goes. Logs beside the corpora.
+#       into which every new finding of coverage goes. Logs beside the corpora. --parallel runs
+#       N targets at once; --workers runs N processes on each target (libFuzzer's fork mode).
+#       fuzz/<name>/options may add libFuzzer flags for a target, one per line.
 #   scripts/fuzz.sh --regression [SECONDS] [TARGET ...]
 #       CI's check: each target on its seeds only, nothing kept (default 20 s each).
 #
@@ -14,11 +16,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 regression=0
 parallel=1
+workers=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --regression) regression=1; shift ;;
     --parallel) parallel="$2"; shift 2 ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --workers) workers="$2"; shift 2 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) break ;;
   esac
 done
@@ -50,11 +54,23 @@ run_target() {
   local target="$1" name="${1#fuzz_}"
   local binary="build/linux-fuzz/fuzz/$name/$target" seeds="fuzz/$name/seeds"
   local corpus="$store/$target"
+  local extra=()
+  [ -f "fuzz/$name/options" ] && mapfile -t extra < <(grep -v '^[[:space:]]*\(#\|$\)' "fuzz/$name/options")
+  [ "$workers" -gt 1 ] && extra+=("-fork=$workers")
   mkdir -p "$corpus"
   # The first folder receives what is new; the seeds are only read. Every input here runs in
   # milliseconds: a minute is a hang, never a busy machine.
   "$binary" -max_total_time="$seconds" -print_final_stats=1 -timeout=60 -rss_limit_mb=2048 \
-    -artifact_prefix="$store/artifacts/$target-" "$corpus" "$seeds" >"$store/$target.log" 2>&1
+    "${extra[@]}" -artifact_prefix="$store/artifacts/$target-" "$corpus" "$seeds" \
+    >"$store/$target.log" 2>&1
+}
+
+# Executions of a finished run: libFuzzer's final count, or in fork mode its last status line.
+runs_of() {
+  local log="$1" count
+  count=$(grep -h '^stat::number_of_executed_units' "$log" | awk '{print $2}' | tail -n 1)
+  [ -z "$count" ] && count=$(grep -ho '^#[0-9]\+' "$log" | tail -n 1 | tr -d '#')
+  echo "${count:-?}"
 }
 
 status=0
@@ -63,8 +79,7 @@ names=()
 finish_one() {
   local pid="$1" target="$2"
   if wait "$pid"; then
-    echo "$target: $(grep -h '^stat::number_of_executed_units' "$store/$target.log" |
-      awk '{print $2}') runs, nothing found"
+    echo "$target: $(runs_of "$store/$target.log") runs, nothing found"
   else
     echo "$target: FOUND A FAILURE (log: $store/$target.log, inputs: $store/artifacts)"
     tail -n 30 "$store/$target.log"

@@ -1,8 +1,12 @@
 // Feeds arbitrary byte streams from the reader's side through the frame reader and router.
 // The stream is served by an in-memory port that never waits, so every input runs to its end.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "log/log.h"
@@ -33,6 +37,26 @@ class MemoryPort : public platform::SerialPort {
   size_t at_ = 0;
 };
 
+// A temporary folder of the fuzzer's own for the downloader's package files: download requests
+// in the inputs create them, and the user's own folder is no place for thousands of them.
+std::string& TempFolder() {
+  static std::string folder;
+  return folder;
+}
+
+void RemoveTempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(TempFolder(), ignored);
+}
+
+std::string PrivateTempFolder() {
+  char pattern[] = "/tmp/ovra7-fuzz-frames-XXXXXX";
+  if (!mkdtemp(pattern)) return std::string();
+  TempFolder() = pattern;
+  std::atexit(RemoveTempFolder);
+  return TempFolder() + "/";
+}
+
 Ovra7Service& Service() {
   static Ovra7Service* service = [] {
     // Log lines are formatted (that code is fuzzed too) but go nowhere: a file open per line
@@ -43,6 +67,9 @@ Ovra7Service& Service() {
     // Connect requests fail at once, without touching the network.
     s->SetResolverForTesting([](const std::string&, std::vector<std::string>*) { return false; });
     s->SetServerAddress("no-such-server", 21313);
+    const std::string temp = PrivateTempFolder();
+    if (temp.empty()) std::abort();
+    s->downloader()->setTempDirForTesting(temp);
     return s;
   }();
   return *service;
@@ -60,5 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryPort* raw = port.get();
   service.AttachPortWithoutRelay(std::move(port));
   while (!raw->Done()) service.ReadCom();
+  // A download an input started ends before the next input (addresses never reach a network),
+  // and reading its final state returns the downloader to idle: every input starts alike.
+  for (;;) {
+    int state = 0;
+    uint32_t bytes = 0;
+    service.downloader()->getStatus(&state, &bytes);
+    if (state != UpgradeDownloader::Downloading) break;
+    std::this_thread::yield();
+  }
   return 0;
 }

@@ -70,6 +70,11 @@ Ovra7Service& Service() {
     const std::string temp = PrivateTempFolder();
     if (temp.empty()) std::abort();
     s->downloader()->setTempDirForTesting(temp);
+    // Nor do downloads: an HTTP library set up per request would cost more than the input.
+    s->downloader()->setHttpSessionOpenerForTesting([](std::string* error) {
+      *error = "no network in the fuzzer";
+      return std::unique_ptr<platform::HttpSession>();
+    });
     return s;
   }();
   return *service;

@@ -17,6 +17,7 @@
 
 #include "app/settings_store.h"
 #include "dfu/dfu_upgrade_dialog.h"
+#include "platform/app_data.h"
 #include "relay/ovra7_service.h"
 #include "ui/dialog.h"
 #include "ui/tray_icon.h"
@@ -55,7 +56,7 @@ constexpr int kUpgradeCheckDelayMs = 2000;
 // What the window needs from outside; the defaults are the real machine. Tests plug a simulated
 // reader (opener), their own device list and a settings folder of their own.
 struct DialogEnvironment {
-  std::string settingsFolder = SettingsStore::DefaultFolder();
+  std::string settingsFolder = platform::ProgramDataFolder();
   SerialOpener opener = platform::OpenSerialPort;
   std::function<std::vector<std::string>()> discoverPorts;  // empty: the machine's readers
   HostResolver resolver;                                    // empty: the service's own

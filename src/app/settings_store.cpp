@@ -1,17 +1,10 @@
 // Settings file keys and defaults. Portable.
 #include "app/settings_store.h"
 
-#include "platform/app_data.h"
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 
 namespace app {
-
-std::string SettingsStore::DefaultFolder() {
-  std::string base = platform::UserAppDataDir();
-  if (base.empty()) return std::string();
-  return base + platform::PathSeparator() + "OvraNetService";
-}
 
 void SettingsStore::Prepare(const std::string& folder) {
   if (!folder.empty()) platform::PrepareFolder(folder);

@@ -34,9 +34,6 @@ struct Settings {
 
 class SettingsStore {
  public:
-  // The folder beside which the package cache also lies: <app data>/OvraNetService.
-  static std::string DefaultFolder();
-
   // Creates the folder when needed (Linux: with any missing parents, mode 0700) and remembers
   // folder/setting.ini. A folder that cannot be created, or a file path longer than the system
   // takes, is not an error: reads then give defaults and writes fail quietly.

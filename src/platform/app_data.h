@@ -10,4 +10,9 @@ namespace platform {
 // $HOME/.config. UTF-8, without a trailing separator; "" when it cannot be had.
 std::string UserAppDataDir();
 
+// The program's folder "OvraNetService" under UserAppDataDir(): the settings file lies in it and
+// the package cache below it. Both the window and the downloader take it from here, so they
+// can never disagree. "" when the per-user folder is unknown; no file access.
+std::string ProgramDataFolder();
+
 }  // namespace platform

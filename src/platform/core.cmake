@@ -1,6 +1,7 @@
 # Serial port, sockets, clock, thread start, per-user temporary folder, the serial link's code
 # page: what the relay and the log need.
 add_library(ovra7_platform_core STATIC
+  app_data.cpp
   clock.cpp
   ${OVRA7_OS}/app_data.cpp
   ${OVRA7_OS}/code_page_936.cpp

@@ -17,14 +17,8 @@ bool IsUnsafeNameChar(unsigned char c) {
 
 }  // namespace
 
-std::string SettingsFolder() {
-  std::string base = platform::UserAppDataDir();
-  if (base.empty()) return std::string();
-  return base + platform::PathSeparator() + "OvraNetService";
-}
-
 std::string PackageCacheFolder() {
-  std::string settings = SettingsFolder();
+  std::string settings = platform::ProgramDataFolder();
   if (settings.empty()) return std::string();
   return settings + platform::PathSeparator() + "DFU";
 }

@@ -11,10 +11,9 @@
 // can never name another file.
 constexpr size_t kPackagePathBufferSize = 4096;
 
-// The settings folder "OvraNetService" under the per-user application-data folder, and the
-// package cache "OvraNetService/DFU" below it; no trailing separator. "" when the per-user
-// folder is unknown. Any thread; no file access.
-std::string SettingsFolder();
+// The package cache "DFU" in the program's folder (platform::ProgramDataFolder()), beside the
+// settings file; no trailing separator. "" when the per-user folder is unknown. Any thread; no
+// file access.
 std::string PackageCacheFolder();
 
 // The temporary name of a package: base + "_" + md5Upper + extension, where base and extension

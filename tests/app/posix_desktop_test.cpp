@@ -17,6 +17,7 @@
 
 #include "app/autostart_setting.h"
 #include "app/settings_store.h"
+#include "platform/app_data.h"
 #include "platform/autostart.h"
 #include "platform/desktop_events.h"
 #include "platform/executable.h"
@@ -108,7 +109,7 @@ TEST(PosixDesktop, FreshAccountGetsItsMissingConfigFoldersPrivately) {
   {
     ScopedEnv noConfig("XDG_CONFIG_HOME", "");  // empty: the default under $HOME
     app::SettingsStore store;
-    store.Prepare(app::SettingsStore::DefaultFolder());
+    store.Prepare(platform::ProgramDataFolder());
     EXPECT_EQ(store.path(), temp.file("home/.config/OvraNetService/setting.ini"));
     EXPECT_TRUE(store.WriteInt("Set", "Log", 1));
     EXPECT_EQ(1, store.Load().log);
@@ -118,7 +119,7 @@ TEST(PosixDesktop, FreshAccountGetsItsMissingConfigFoldersPrivately) {
   }
   ScopedEnv config("XDG_CONFIG_HOME", temp.file("elsewhere/deeper/config"));
   app::SettingsStore store;
-  store.Prepare(app::SettingsStore::DefaultFolder());
+  store.Prepare(platform::ProgramDataFolder());
   EXPECT_TRUE(store.WriteInt("COM", "PORT", 4));
   EXPECT_EQ(4, store.Load().port);
   EXPECT_EQ(0700, ModeOf(temp.file("elsewhere")));

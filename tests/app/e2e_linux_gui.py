@@ -29,7 +29,6 @@ TITLE = "读卡器设置"
 ABOUT_TITLE = "关于"
 QUESTION_TITLE = "提示"
 APP_CAPTION = "Ovra7Server"  # the caption of OK message boxes
-FLASHING_TITLE = "DFU升级"  # the flashing dialog, shot whenever it is on screen
 # The main window's template: 613 x 357 dialog units; the controls clicked here.
 TEMPLATE_W, TEMPLATE_H = 613, 357
 QUERY_AUTH = (540, 96, 50, 14)
@@ -385,8 +384,6 @@ def walk_through(args, desktop, bench):
         choose_from_menu(desktop, menu, "启动")
         check(wait_for(lambda: bench.said("SetNetworkMode") > modes),
               "启动 from the menu starts the service again")
-    if desktop.viewable(FLASHING_TITLE):
-        desktop.shoot_window("linux-flashing.png", FLASHING_TITLE)
 
 
 def no_tray_run(args):

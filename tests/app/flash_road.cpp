@@ -1,0 +1,181 @@
+// The road of an upgrade through a real window system: what the Win32 and Qt suites share.
+#include "flash_road.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "log/log.h"
+#include "platform/clock.h"
+#include "platform/port_names.h"
+#include "platform/reader_usb.h"
+#include "reader_upgrade_side.h"
+#include "support/dfu_packages.h"
+#include "ui/backend.h"
+
+namespace apptest {
+
+namespace {
+
+constexpr int kReaderPort = 3;
+const char kDone[] = "升级完成，请关闭此对话框。如未能成功打开端口，请重新插拔读卡器";
+const char kDownloadHalf[] = "Target 00: Upgrading - Download Phase (50%)...";
+const char kLeft[] = "Leaving DFU mode 100%...";
+const uint8_t kPing[] = {'p', 'i', 'n', 'g'};
+
+}  // namespace
+
+FlashRoad::FlashRoad(FlashWindowSystem windowSystem) : windowSystem_(std::move(windowSystem)) {}
+
+FlashRoad::~FlashRoad() {
+  // The window's service and relay go before the reader ends they use.
+  window_.reset();
+  readers_.clear();
+  platform::SetReaderUsbHostForTesting(nullptr);
+  LogEnabled = 0;
+  ovra7log::SetLogDirForTesting("");
+}
+
+testsupport::SimulatedReader* FlashRoad::PlugReader() {
+  testsupport::CableTimeouts quick;
+  quick.intervalMs = 50;
+  quick.perByteMs = 0;
+  quick.constantMs = 100;
+  testsupport::ReaderConfig config;
+  config.platformHost = "127.0.0.1";
+  config.platformPort = server_.port();
+  readers_.push_back(std::make_unique<testsupport::SimulatedReader>(
+      ports_.Add(kReaderPort, quick).ReaderEnd(), config));
+  listed_.push_back(platform::PortNameFromNumber(kReaderPort));
+  return readers_.back().get();
+}
+
+void FlashRoad::Start() {
+  ASSERT_TRUE(http_.available()) << "run through ctest: the HTTP servers wrap this test";
+  ovra7log::SetLogDirForTesting(folder_.dir());
+  platform::SetReaderUsbHostForTesting(&usbReader_);
+  testsupport::SimulatedReader* reader = PlugReader();
+
+  app::DialogEnvironment env;
+  env.settingsFolder = folder_.file("OvraNetService");
+  env.opener = [this](int n, int baud) { return ports_.Open(n, baud); };
+  env.discoverPorts = [this] {
+    std::vector<std::string> list{"自动"};
+    list.insert(list.end(), listed_.begin(), listed_.end());
+    return list;
+  };
+  window_ = std::make_unique<app::COvra7ServerDlg>(env);
+  LogEnabled = 1;
+  ASSERT_TRUE(window_->Create());
+  ASSERT_TRUE(window_->readerOnline());
+  window_->service().downloader()->setTempDirForTesting(folder_.dir());
+
+  // The reader's side before the loop runs: the connection, the notice, the order and its polls
+  // are served by the relay thread alone.
+  const size_t received = server_.Received().size();
+  ASSERT_TRUE(reader->SendConnectRequest());
+  ASSERT_TRUE(reader->WaitFrames(0x0A, 1, 10000));
+  ASSERT_TRUE(reader->SendRelay(kPing, sizeof kPing));
+  ASSERT_TRUE(server_.WaitReceived(received + sizeof kPing, 10000));
+  const Bytes notice = {0x01, 0x3F, 0x02, ':', 'U', 'p', 'g', 'r', 'a', 'd', 'e', ':', 0x03};
+  ASSERT_TRUE(server_.Send(notice));
+  ASSERT_TRUE(reader->WaitRelayed(notice.size(), 10000));
+  firmware_ = testsupport::Pattern(65536, 17);
+  ASSERT_EQ(OrderAndPoll(*reader, http_, PackageFile(firmware_)), 0);
+  startMs_ = platform::NowMs();
+}
+
+void FlashRoad::Tick() {
+  if (platform::NowMs() - startMs_ > 180000) {
+    timedOut_ = true;
+    if (device_) device_->Release();
+    ui::PostQuit(1);
+    return;
+  }
+  FlashDialogView view;
+  if (!windowSystem_.read(&view)) {
+    if (sawDialog_) ui::PostQuit(0);  // the dialog has been closed
+    return;
+  }
+  if (!sawDialog_) {
+    // The reader acknowledged the enter-DFU command and restarts: its port goes, and the DFU
+    // device appears a few searches later, held half way through the download.
+    sawDialog_ = true;
+    ports_.Get(kReaderPort)->Unplug();
+    listed_.clear();
+    window_->PostDeviceChange(ui::kDeviceRemoveComplete);  // as the system tells the window
+    testsupport::SimDfuOptions o;
+    o.writePollMs = 20;
+    o.holdAfterBytes = 32768;
+    device_ = bus_.AddAfterListings(o, 3);
+  }
+  if (statuses_.empty() || statuses_.back() != view.status) statuses_.push_back(view.status);
+  positions_.push_back(view.position);
+  // The device holds half way through the download; the dialog's next poll shows it.
+  if (device_->holding()) ++heldTicks_;
+  if (!shotDownload_ && device_->holding() && (view.bar == kDownloadHalf || heldTicks_ > 200)) {
+    shotDownload_ = windowSystem_.shoot("download");
+    atDownload_ = view;
+    device_->Release();
+  }
+  if (device_->left() && !back_) {
+    back_ = PlugReader();
+    window_->PostDeviceChange(ui::kDeviceArrival);
+  }
+  if (back_ && window_->readerOnline() && view.status == kDone && view.bar == kLeft && !shotEnd_) {
+    shotEnd_ = windowSystem_.shoot("end");
+    atEnd_ = view;
+    windowSystem_.close();  // the user closes it
+  }
+}
+
+void FlashRoad::Check() {
+  EXPECT_FALSE(timedOut_);
+  EXPECT_TRUE(sawDialog_);
+  EXPECT_TRUE(shotDownload_);
+  EXPECT_TRUE(shotEnd_);
+  ASSERT_NE(device_, nullptr);
+  std::vector<uint8_t> flash;
+  ASSERT_TRUE(device_->Read(0x08000000, static_cast<uint32_t>(firmware_.size()), &flash));
+  EXPECT_TRUE(flash == firmware_) << "the reader's flash differs from the package";
+  EXPECT_EQ(usbReader_.hidOpens, 0);
+  EXPECT_EQ(atDownload_.warning, "在程序升级成功或失败前，请勿关闭本对话框！");
+  // The bar carries the phase line as its window text; the byte count sits beside it.
+  EXPECT_EQ(atDownload_.bar, kDownloadHalf);
+  EXPECT_EQ(atDownload_.bytes, "32 KB(32768 Bytes) of 64 KB(65536 Bytes)");
+  EXPECT_EQ(atEnd_.bar, kLeft);
+  EXPECT_EQ(atEnd_.position, 100);
+  EXPECT_EQ(atEnd_.bytes, "64 KB(65536 Bytes) of 64 KB(65536 Bytes)");
+  // What the ticks saw of the status line follows the dialog's order.
+  const std::vector<std::string> order = {"开始升级读卡器，请等待升级完成",
+                                          "升级文件校验成功，正在查找DFU设备",
+                                          "找到DFU设备，正在打开",
+                                          "DFU设备打开成功，开始升级",
+                                          "正在升级，请保持读卡器连接",
+                                          "升级成功",
+                                          "正在校验升级，请稍后",
+                                          "校验成功",
+                                          kDone};
+  size_t at = 0;
+  for (const std::string& s : statuses_) {
+    while (at < order.size() && order[at] != s) ++at;
+    EXPECT_LT(at, order.size()) << s << " out of order";
+  }
+  ASSERT_FALSE(statuses_.empty());
+  EXPECT_EQ(statuses_.back(), kDone);
+  for (int p : positions_) {
+    EXPECT_GE(p, 0);
+    EXPECT_LE(p, 100);
+  }
+  // The relay runs again on the reader's port.
+  ASSERT_NE(back_, nullptr);
+  EXPECT_TRUE(window_->readerOnline());
+  const size_t before = server_.Received().size();
+  ASSERT_TRUE(back_->SendConnectRequest());
+  ASSERT_TRUE(back_->WaitFrames(0x0A, 1, 10000));
+  ASSERT_TRUE(back_->SendRelay(kPing, sizeof kPing));
+  EXPECT_TRUE(server_.WaitReceived(before + sizeof kPing, 10000));
+  EXPECT_EQ(bus_.openDevices(), 0);
+}
+
+}  // namespace apptest

@@ -10,7 +10,9 @@
 #include "platform/port_names.h"
 #include "platform/reader_usb.h"
 #include "reader_upgrade_side.h"
+#include "simulated_environment.h"
 #include "support/dfu_packages.h"
+#include "support/flash_statuses.h"
 #include "ui/backend.h"
 
 namespace apptest {
@@ -18,7 +20,7 @@ namespace apptest {
 namespace {
 
 constexpr int kReaderPort = 3;
-const char kDone[] = "升级完成，请关闭此对话框。如未能成功打开端口，请重新插拔读卡器";
+const char* const kDone = testsupport::kFlashDone;
 const char kDownloadHalf[] = "Target 00: Upgrading - Download Phase (50%)...";
 const char kLeft[] = "Leaving DFU mode 100%...";
 const uint8_t kPing[] = {'p', 'i', 'n', 'g'};
@@ -56,15 +58,8 @@ void FlashRoad::Start() {
   platform::SetReaderUsbHostForTesting(&usbReader_);
   testsupport::SimulatedReader* reader = PlugReader();
 
-  app::DialogEnvironment env;
-  env.settingsFolder = folder_.file("OvraNetService");
-  env.opener = [this](int n, int baud) { return ports_.Open(n, baud); };
-  env.discoverPorts = [this] {
-    std::vector<std::string> list{"自动"};
-    list.insert(list.end(), listed_.begin(), listed_.end());
-    return list;
-  };
-  window_ = std::make_unique<app::COvra7ServerDlg>(env);
+  window_ = std::make_unique<app::COvra7ServerDlg>(
+      SimulatedEnvironment(folder_.file("OvraNetService"), ports_, listed_));
   LogEnabled = 1;
   ASSERT_TRUE(window_->Create());
   ASSERT_TRUE(window_->readerOnline());
@@ -147,15 +142,7 @@ void FlashRoad::Check() {
   EXPECT_EQ(atEnd_.position, 100);
   EXPECT_EQ(atEnd_.bytes, "64 KB(65536 Bytes) of 64 KB(65536 Bytes)");
   // What the ticks saw of the status line follows the dialog's order.
-  const std::vector<std::string> order = {"开始升级读卡器，请等待升级完成",
-                                          "升级文件校验成功，正在查找DFU设备",
-                                          "找到DFU设备，正在打开",
-                                          "DFU设备打开成功，开始升级",
-                                          "正在升级，请保持读卡器连接",
-                                          "升级成功",
-                                          "正在校验升级，请稍后",
-                                          "校验成功",
-                                          kDone};
+  const std::vector<std::string>& order = testsupport::SuccessfulFlashStatuses();
   size_t at = 0;
   for (const std::string& s : statuses_) {
     while (at < order.size() && order[at] != s) ++at;

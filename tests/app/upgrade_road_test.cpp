@@ -2,12 +2,13 @@
 // order with the flash flag, the download and its check, the cache copy, the enter-DFU command,
 // the reader restarting into DFU mode, the flashing dialog from package check to leave, and the
 // relay back on the reader's serial port.
+#include "support/flash_statuses.h"
 #include "upgrade_flow_fixture.h"
 
 namespace apptest {
 namespace {
 
-const char kDone[] = "升级完成，请关闭此对话框。如未能成功打开端口，请重新插拔读卡器";
+const char* const kDone = testsupport::kFlashDone;
 
 class UpgradeRoadTest : public UpgradeFlowTest {
  protected:
@@ -77,17 +78,7 @@ TEST_F(UpgradeRoadTest, ServerNoticeToFlashedReaderAndTheRelayBackOnItsPort) {
   EXPECT_TRUE(window_->IsVisible());            // shown for the dialog
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(CachedPath(file))));
 
-  EXPECT_EQ(DialogStatusLines(), (std::vector<std::string>{
-                                     "开始升级读卡器，请等待升级完成",
-                                     "升级文件校验成功，正在查找DFU设备",
-                                     "找到DFU设备，正在打开",
-                                     "DFU设备打开成功，开始升级",
-                                     "正在升级，请保持读卡器连接",
-                                     "升级成功",
-                                     "正在校验升级，请稍后",
-                                     "校验成功",
-                                     kDone,
-                                 }));
+  EXPECT_EQ(DialogStatusLines(), testsupport::SuccessfulFlashStatuses());
   const std::vector<std::string> expected = {
       "Call enter dfu callback",
       "OnUpgradeFileDownloadFinished " + tempPath,

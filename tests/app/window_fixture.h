@@ -17,6 +17,7 @@
 #include "log/log.h"
 #include "platform/ini_text.h"
 #include "platform/serial.h"
+#include "simulated_environment.h"
 #include "support/card_server.h"
 #include "support/serial_cable.h"
 #include "support/sim_dfu_device.h"
@@ -96,15 +97,8 @@ class WindowTest : public testing::Test {
 
   // Builds and creates the window (OnInitDialog runs); the log is switched on afterwards.
   void MakeWindow(bool logOn = true) {
-    app::DialogEnvironment env;
-    env.settingsFolder = SettingsFolder();
-    env.opener = [this](int n, int baud) { return ports_.Open(n, baud); };
-    env.discoverPorts = [this] {
-      std::vector<std::string> list{"自动"};
-      list.insert(list.end(), listed_.begin(), listed_.end());
-      return list;
-    };
-    window_ = std::make_unique<app::COvra7ServerDlg>(env);
+    window_ = std::make_unique<app::COvra7ServerDlg>(
+        SimulatedEnvironment(SettingsFolder(), ports_, listed_));
     if (logOn) LogEnabled = 1;
     ASSERT_TRUE(window_->Create());
   }

@@ -2,12 +2,13 @@
 // log line, phase line and byte count; the read-back comparison; the reader's enter-DFU command.
 #include <cctype>
 
+#include "support/flash_statuses.h"
 #include "upgrade_dialog_fixture.h"
 
 namespace dfutest {
 namespace {
 
-const char kDone[] = "升级完成，请关闭此对话框。如未能成功打开端口，请重新插拔读卡器";
+const char* const kDone = testsupport::kFlashDone;
 
 // Percent of a phase line ("... (45%)..." or "... 45%...").
 int PercentOf(const std::string& line) {
@@ -48,17 +49,7 @@ TEST_F(UpgradeDialogTest, FlashesVerifiesAndLeavesWithEveryLineInOrderAndStaysOp
   EXPECT_EQ(reader_.hidOpens, 0) << "the enter-DFU command was sent to a reader already in DFU";
   EXPECT_EQ(reader_.vendorOpens, 0);
 
-  EXPECT_EQ(StatusLines(), (std::vector<std::string>{
-                               "开始升级读卡器，请等待升级完成",
-                               "升级文件校验成功，正在查找DFU设备",
-                               "找到DFU设备，正在打开",
-                               "DFU设备打开成功，开始升级",
-                               "正在升级，请保持读卡器连接",
-                               "升级成功",
-                               "正在校验升级，请稍后",
-                               "校验成功",
-                               kDone,
-                           }));
+  EXPECT_EQ(StatusLines(), testsupport::SuccessfulFlashStatuses());
   EXPECT_TRUE(LogInOrder({"StartUpgrade path: " + path, "File correctly loaded.",
                           "Check DFU file success, m_HasDFUDevice = 1", "Find DFU Device success",
                           "Select DFU Device success", "Launch Upgrade success",

@@ -14,7 +14,11 @@ namespace testsupport {
 
 class VirtualClock : public platform::TestClock {
  public:
-  VirtualClock() { platform::SetClockForTesting(this); }
+  // yieldOnSleep: a sleeper gives its core to the thread it may be waiting for (off where one
+  // thread only waits for another that never sleeps on this clock).
+  explicit VirtualClock(bool yieldOnSleep = true) : yield_(yieldOnSleep) {
+    platform::SetClockForTesting(this);
+  }
   ~VirtualClock() override { platform::SetClockForTesting(nullptr); }
   VirtualClock(const VirtualClock&) = delete;
   VirtualClock& operator=(const VirtualClock&) = delete;
@@ -26,7 +30,7 @@ class VirtualClock : public platform::TestClock {
     int longest = longest_.load();
     while (ms > longest && !longest_.compare_exchange_weak(longest, ms)) {
     }
-    std::this_thread::yield();  // another thread may be what the sleeper waits for
+    if (yield_) std::this_thread::yield();
   }
   // The longest single SleepMs so far.
   int longestSleepMs() const { return longest_.load(); }
@@ -34,6 +38,7 @@ class VirtualClock : public platform::TestClock {
  private:
   std::atomic<uint64_t> now_{1000000};
   std::atomic<int> longest_{0};
+  const bool yield_;
 };
 
 }  // namespace testsupport

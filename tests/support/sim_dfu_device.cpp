@@ -268,6 +268,7 @@ int SimDfuDevice::Dnload(uint16_t block, const uint8_t* data, uint16_t length) {
   if (length > options_.transferSize) return Stall(kErrStalledPkt);
   if (length == 0) {
     leaveBlock_ = block;
+    if (options_.refusesLeave) return Stall(kErrStalledPkt);
     // Such a firmware reads block 0 as a command before it looks at the length.
     if (block == 0 && options_.decodesBlockFirst) return Stall(kErrStalledPkt);
     state_ = kManifestSync;

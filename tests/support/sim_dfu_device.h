@@ -37,6 +37,7 @@ struct SimDfuOptions {
   bool readProtected = false;             // uploads, writes and erases end in dfuERROR (errVENDOR)
   uint32_t writeProtection = 0xFFFFFFFF;  // WRP word of the option bytes (bit set: writable)
   bool resetsOnLeave = false;             // gone right after the zero-length download
+  bool refusesLeave = false;              // stalls the zero-length download (stays in DFU mode)
   int64_t unplugAfterBytes = -1;          // gone once this many data bytes were written
   bool stallsEverything = false;          // every class request stalls (broken firmware)
   bool decodesBlockFirst = false;         // a zero-length block 0 is an empty command (stalls)

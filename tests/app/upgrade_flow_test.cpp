@@ -119,8 +119,8 @@ TEST_F(UpgradeFlowTest, UpgradeRequestFromAnotherThreadFlashesWithoutAskingAndRe
   std::atomic<long> result{-1};
   std::string remote;
   std::thread client([&] {
-    window_->RequestUpgrade([&](long r, const std::string& status) {
-      remote = status;
+    window_->RequestUpgrade([&](long r, const std::string& line) {
+      remote = line;
       result = r;
     });
   });

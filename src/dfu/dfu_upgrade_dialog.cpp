@@ -5,10 +5,10 @@
 
 #include "dfu/dfu_dialog_template.h"
 #include "dfu/dfu_upgrade_dialog.h"
+#include "dfu/dfuse/dfu_descriptors.h"
 #include "dfu/dfuse/stdfufiles.h"
 #include "dfu/dfuse/stdfuprt.h"
 #include "dfu/reader_usb_port.h"
-#include "dfu/dfuse/dfu_descriptors.h"
 #include "log/log.h"
 #include "platform/clock.h"
 #include "ui/data_exchange.h"
@@ -30,7 +30,6 @@ const char kOpened[] = "DFU设备打开成功，开始升级";
 const char kMismatch[] = "升级文件与当前设备不匹配，无法升级";
 const char kUpgrading[] = "正在升级，请保持读卡器连接";
 const char kLaunchFailed[] = "启动升级失败";
-const char kLeaveFailed[] = "升级完成，但重启读卡器失败";
 const char kDone[] = "升级完成，请关闭此对话框。如未能成功打开端口，请重新插拔读卡器";
 
 }  // namespace
@@ -180,10 +179,6 @@ void DFUpgradeDialog::PrepareContext(OperationContext* context, uint32_t operati
   std::snprintf(context->devicePath, sizeof context->devicePath, "%s", m_DeviceLink.c_str());
 }
 
-// Erase, to be followed by the download. Both images are prepared and checked before anything
-// is launched: an erase whose data could then not be written would leave the reader without
-// firmware (a package element on a write-protected sector passes the erase's check, which only
-// asks for the mapping, but not the download's, which asks for writeable sectors).
 bool DFUpgradeDialog::DeviceCanTakeDownload() {
   const uint32_t size = DfuTransferSize(m_DfuDescriptor);
   if ((DfuAttributes(m_DfuDescriptor) & kDfuCanDnload) && size >= kMinTransferSize) return true;
@@ -192,6 +187,10 @@ bool DFUpgradeDialog::DeviceCanTakeDownload() {
   return false;
 }
 
+// Erase, to be followed by the download. Both images are prepared and checked before anything
+// is launched: an erase whose data could then not be written would leave the reader without
+// firmware (a package element on a write-protected sector passes the erase's check, which only
+// asks for the mapping, but not the download's, which asks for writeable sectors).
 bool DFUpgradeDialog::LaunchUpgrade() {
   // The download's own prerequisites too: an erase that the download cannot follow leaves the
   // reader without firmware.
@@ -255,8 +254,7 @@ void DFUpgradeDialog::LeaveDfuMode() {
   }
   if (!launched) {
     if (image) STDFUFILES_DestroyImage(&image);
-    ShowStatus(kLeaveFailed);
-    EndSequence();
+    FailSequence(kOperationLeave);
     return;
   }
   // Timer 6 follows the leave to its end and releases its image; the sequence ends there (a

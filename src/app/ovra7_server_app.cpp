@@ -37,16 +37,14 @@ bool COvra7ServerApp::InitInstance(DialogEnvironment env) {
   events_ = platform::StartDesktopEventMonitor(
       [window](int event) { window->PostDeviceChange(event); },
       // Sent, not posted: the suspend must be handled before the monitor lets the machine sleep.
-      [window](int event) { window->SendMessage(WM_POWER_EVENT, event, 0); });
+      [window](int event) { window->DeliverPowerEvent(event); });
   control_ = platform::StartControlListener(
       [window](int command, int argument) -> long {
         return static_cast<long>(window->SendMessage(WM_SERVICE_CONTROL, command, argument));
       },
       [window] { window->PostMessage(WM_SHOW_REQUEST, 0, 0); },
-      [window](std::string* lastStatus) -> long {
-        return static_cast<long>(
-            window->SendMessage(WM_UPGRADE_REQUEST, 0, reinterpret_cast<intptr_t>(lastStatus)));
-      });
+      // Queued: the listener goes on answering while the flash runs.
+      [window](platform::UpgradeReply reply) { window->RequestUpgrade(std::move(reply)); });
   return true;
 }
 

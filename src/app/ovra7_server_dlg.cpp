@@ -257,7 +257,16 @@ void COvra7ServerDlg::Exit(bool mayAsk) {
       notify = false;
   }
   StopService(notify);
+  exiting_ = true;
   PostMessage(WM_POSTED_DESTROY, 0, 0);
+}
+
+void COvra7ServerDlg::DeliverPowerEvent(int event) {
+  {
+    std::lock_guard<std::mutex> hold(inboxLock_);
+    powerEvents_.push_back(event);
+  }
+  SendMessage(WM_POWER_EVENT, 0, 0);
 }
 
 void COvra7ServerDlg::OnDestroy() {
@@ -269,21 +278,33 @@ intptr_t COvra7ServerDlg::OnAppMessage(int msg, intptr_t wparam, intptr_t lparam
   switch (msg) {
     case WM_SERVICE_CONTROL:
       return OnServiceControl(static_cast<int>(wparam), static_cast<int>(lparam));
+    // Doorbells: what they ring for waits in the window's queues; their parameters are not read.
     case WM_UPGRADE_FILE_READY:
-      return OnUpgradeFileDownloadFinished(reinterpret_cast<char*>(lparam));
+      return OnUpgradeFileDownloadFinished();
     case WM_UPGRADE_REQUEST:
-      return RunPendingUpgrade(reinterpret_cast<std::string*>(lparam));
+      ServeUpgradeRequests();
+      return 0;
+    case WM_POWER_EVENT:
+      for (;;) {
+        int event = 0;
+        {
+          std::lock_guard<std::mutex> hold(inboxLock_);
+          if (powerEvents_.empty()) return 1;
+          event = powerEvents_.front();
+          powerEvents_.pop_front();
+        }
+        OnPowerBroadcast(event);
+      }
     case WM_SHOW_REQUEST:
       WriteLog("show window");
       ShowWindow(true);
       return 0;
     case WM_EXIT_REQUEST:
-      Exit(wparam != kExitWithoutQuestion);
+      RequestExit(wparam != kExitWithoutQuestion);
       return 0;
-    case WM_POWER_EVENT:
-      return OnPowerBroadcast(static_cast<int>(wparam));
     case WM_POSTED_DESTROY:
-      DestroyWindow();
+      // Only the destroy that Exit posted: from another process this number means nothing.
+      if (exiting_) DestroyWindow();
       return 0;
     default:
       return 0;

@@ -7,10 +7,19 @@
 // up to 3 s per address). Other threads reach the window only through PostMessage/SendMessage.
 // Another process may ask it to exit: the Windows installer and uninstaller find the window by
 // its title and send WM_EXIT_REQUEST with kExitWithoutQuestion, so that no message box waits.
+// While a flash runs, an exit of any origin (and the session's end) waits for it to end.
+//
+// On Windows any process of the session can send the window its private messages. So what
+// another process may send is only integers (WM_SERVICE_CONTROL, the show and exit requests);
+// whatever carries more (a package path, an upgrade request with its answer, a power event) is
+// queued in the window by the program's own threads, and its message only rings the bell: a
+// message that finds nothing queued does nothing.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +27,7 @@
 #include "app/settings_store.h"
 #include "dfu/dfu_upgrade_dialog.h"
 #include "platform/app_data.h"
+#include "platform/single_instance.h"
 #include "relay/ovra7_service.h"
 #include "ui/dialog.h"
 #include "ui/tray_icon.h"
@@ -35,10 +45,9 @@ constexpr int WM_EXIT_REQUEST = 2041;
 // question (a session ending, a service manager), so the reader is told as the default answer.
 constexpr intptr_t kExitWithoutQuestion = 1;
 constexpr int WM_POSTED_DESTROY = 2042;
-// A power event from a monitor thread that waits until it was handled (wparam: the event).
+// A power event from a monitor thread that waits until it was handled (DeliverPowerEvent).
 constexpr int WM_POWER_EVENT = 2043;
-// The control socket's "upgrade" (sent; lparam: a std::string* for the last status line; the
-// result is a kUpgrade... code of platform/control_protocol.h).
+// The control socket's "upgrade": the request waits in the window's queue (RequestUpgrade).
 constexpr int WM_UPGRADE_REQUEST = 2044;
 
 // Timer ids and periods.
@@ -81,6 +90,15 @@ class COvra7ServerDlg : public ui::Dialog {
   // kUpgrade... code; *lastStatus gets the dialog's last status line ("" when none ran).
   long RunPendingUpgrade(std::string* lastStatus);
   bool flashing() const { return flashing_; }
+  // Any thread: queues the control socket's "upgrade" and returns at once; `reply` gets the
+  // kUpgrade... code and the dialog's last status line when the flash has ended (at once when
+  // none can run).
+  void RequestUpgrade(platform::UpgradeReply reply);
+  // Any thread but the window's: hands a power event to the window and waits until it was
+  // handled.
+  void DeliverPowerEvent(int event);
+  // An exit was asked for while a flash runs; it is carried out when the flash has ended.
+  bool exitPending() const { return exitPending_; }
 
   Ovra7Service& service() { return *service_; }
   const std::vector<std::string>& portList() const { return portList_; }
@@ -104,6 +122,10 @@ class COvra7ServerDlg : public ui::Dialog {
   int OnUpDownStep(int id, int delta) override;
   intptr_t OnAppMessage(int msg, intptr_t wparam, intptr_t lparam) override;
   void OnLeftDoubleClick(int x, int y) override;
+  // Refused while a flash runs (the reason is on the windows, see platform/session_end.h).
+  bool OnQueryEndSession() override;
+  // The session ends anyway: the exit without its question.
+  void OnEndSession() override;
   void OnDestroy() override;
 
  private:
@@ -115,13 +137,18 @@ class COvra7ServerDlg : public ui::Dialog {
   void Expand();
   // The exit command; mayAsk: the mobile-data question may be asked (not for a signal).
   void Exit(bool mayAsk);
+  // An exit from outside (a signal, the installer, the session's end): deferred while a flash
+  // runs, until its sequence has ended.
+  void RequestExit(bool mayAsk);
   void ShowAbout();
   void ToggleServiceAutoStart();
   void ToggleLog();
   // Upgrade flow (upgrade_flow.cpp).
   static void notifyUpgradeFileDownloaded(void* context, const char* path);
-  // Takes the path buffer and frees it; always 1.
-  int OnUpgradeFileDownloadFinished(char* path);
+  // Flashes the package the download thread queued (nothing when none is queued); always 1.
+  int OnUpgradeFileDownloadFinished();
+  // Serves the queued "upgrade" requests (nothing when none is queued).
+  void ServeUpgradeRequests();
   void checkPendingDfuUpgrade();
   long FlashPendingDevice(bool answeredYes, std::string* lastStatus);
   long RunFlashingDialog(DFUpgradeDialog& dialog, std::string* lastStatus);
@@ -173,7 +200,17 @@ class COvra7ServerDlg : public ui::Dialog {
   int cat1HeartBeat_ = 600;
   bool noCat1Module_ = false;  // the last start learnt the reader has no Cat1 module
   bool flashing_ = false;      // a flashing dialog runs (its modal loop serves our messages)
+  DFUpgradeDialog* flashingDialog_ = nullptr;  // that dialog while it runs
+  bool exitPending_ = false;   // an exit waits for the flash to end
+  bool exitMayAsk_ = true;     // ... and whether it may ask its question then
+  bool exiting_ = false;       // Exit ran: the posted destroy is ours
   std::map<int, std::string> announced_;  // last line announced per topic
+
+  // What the program's other threads hand the window (see the top of this file).
+  std::mutex inboxLock_;
+  std::deque<std::string> downloadedPackages_;
+  std::deque<platform::UpgradeReply> upgradeRequests_;
+  std::deque<int> powerEvents_;
 };
 
 }  // namespace app

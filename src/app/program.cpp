@@ -56,7 +56,9 @@ void SetWindow(COvra7ServerDlg* window) {
 }
 
 // Flashes a reader waiting in DFU mode through the running instance: the dialog's last status
-// line on standard output, exit 0 when it ended with "升级完成…".
+// line on standard output, exit 0 when the flash was written, verified and the reader told to
+// leave DFU mode, 1 otherwise (a leave that failed included: the reader is still in DFU mode).
+// The answer is waited for however long the flash takes; the flash bounds itself.
 int RunUpgradeControl() {
   if (!platform::ControlChannelCarriesUpgrade()) {
     std::fputs("ovra7server: on this system the upgrade is offered in the program's window\n",
@@ -65,9 +67,15 @@ int RunUpgradeControl() {
   }
   long result = 0;
   std::string status;
-  if (!platform::SendUpgradeCommand(&result, &status)) {
-    std::fputs("ovra7server: no running instance found\n", stderr);
-    return 2;
+  switch (platform::SendUpgradeCommand(&result, &status)) {
+    case platform::UpgradeExchange::kAnswered:
+      break;
+    case platform::UpgradeExchange::kNoInstance:
+      std::fputs("ovra7server: no running instance found\n", stderr);
+      return 2;
+    case platform::UpgradeExchange::kNoAnswer:
+      std::fputs("ovra7server: the running instance ended without answering\n", stderr);
+      return 1;
   }
   if (!status.empty()) {
     std::printf("%s\n", status.c_str());
@@ -93,7 +101,11 @@ int RunControl(const std::vector<std::string>& args) {
     std::fputs("ovra7server: no running instance found\n", stderr);
     return 2;
   }
-  std::printf("%ld\n", result);
+  // While a flash runs the reader cannot be asked; the line says so instead of a number.
+  if (command == platform::kControlStatus && result == platform::kStatusFlashing)
+    std::printf("flashing\n");
+  else
+    std::printf("%ld\n", result);
   std::fflush(stdout);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include "app/port_discovery.h"
 #include "app/reader_text.h"
 #include "log/log.h"
+#include "platform/control_protocol.h"
 #include "platform/serial.h"
 
 namespace app {
@@ -278,6 +279,7 @@ long COvra7ServerDlg::OnServiceControl(int command, int argument) {
       ShowModeInTray(argument);
       return 1;
     case 3: {
+      if (flashing_) return platform::kStatusFlashing;
       uint8_t statusCode = 0, connectionType = 0;
       if (service_->QueryConnectStatus(&statusCode, &connectionType) != 0) return -1;
       WriteLog("connect status 0x%x", statusCode);

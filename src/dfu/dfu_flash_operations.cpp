@@ -15,8 +15,10 @@ namespace {
 const char kUpgraded[] = "升级成功";
 const char kVerifying[] = "正在校验升级，请稍后";
 const char kVerified[] = "校验成功";
-// The erase has run but the download could not start: the reader holds no firmware now.
+// The erase has run but the flash was not written and verified to its end: the reader may hold
+// no firmware now, and the package stays in the cache for the next try.
 const char kUpgradeAgain[] = "升级失败，请重新升级读卡器";
+const char kLeaveFailed[] = "升级完成，但重启读卡器失败";
 const char kUnsupported[] = "This feature is not supported by this firmware.";
 
 }  // namespace
@@ -24,8 +26,14 @@ const char kUnsupported[] = "This feature is not supported by this firmware.";
 void DFUpgradeDialog::PollOperation() {
   if (!m_OperationHandle) return;
   OperationContext context;
-  if (STDFUPRT_GetOperationStatus(m_OperationHandle, &context) != STDFU_NOERROR) {
-    m_OperationHandle = 0;  // the library no longer knows it: nothing to follow
+  uint32_t known = STDFUPRT_GetOperationStatus(m_OperationHandle, &context);
+  if (known != STDFU_NOERROR) {
+    // The library no longer knows the operation: nothing to follow, and nothing that would
+    // end the chain otherwise.
+    WriteLog("Operation %u: status unavailable (0x%08X)", static_cast<unsigned>(m_RunningOperation),
+             static_cast<unsigned>(known));
+    m_OperationHandle = 0;
+    FailSequence(m_RunningOperation);
     return;
   }
   if (context.errorCode != STDFU_NOERROR) {
@@ -49,7 +57,11 @@ void DFUpgradeDialog::PollOperation() {
     m_SourceImage = nullptr;  // the image just written: the context's, released below
     LaunchVerify();
   } else if (context.operation == kOperationLeave) {
+    m_FlashCompleted = true;
+    STDFUFILES_DestroyImage(&context.image);
+    ReleaseAll();
     EndSequence();
+    return;
   }
   STDFUFILES_DestroyImage(&context.image);
 }
@@ -96,26 +108,35 @@ void DFUpgradeDialog::ChainDownload(const OperationContext& erase) {
   OperationContext context = erase;
   context.operation = kOperationDownload;
   context.image = m_SourceImage;
-  uint32_t launched = LaunchOperation(&context, &m_OperationHandle);
+  uint32_t launched = Launch(&context);
   if (launched == STDFU_NOERROR) return;
   // The flash is erased and nothing will be written: say so, release everything, and leave the
   // package where it is so that the start-up check can offer it again.
-  m_OperationHandle = 0;
   WriteLog("Launch download failed, error 0x%08X", static_cast<unsigned>(launched));
-  STDFUFILES_DestroyImage(&m_SourceImage);
-  ShowStatus(kUpgradeAgain);
-  EndSequence();
+  FailSequence(kOperationDownload);
 }
 
 void DFUpgradeDialog::FailOperation(const OperationContext& context) {
   STDFUPRT_StopOperation(m_OperationHandle, nullptr);
   m_OperationHandle = 0;
+  // The library's result, with what the device said last, is all there is to go on later.
+  WriteLog("Operation %u failed at %u%%, error 0x%08X (device status 0x%02X, state %u)",
+           static_cast<unsigned>(context.operation), static_cast<unsigned>(context.percent),
+           static_cast<unsigned>(context.errorCode), static_cast<unsigned>(context.lastStatus),
+           static_cast<unsigned>(context.lastState));
   DfuImageHandle image = context.image;
   if (m_SourceImage == image) m_SourceImage = nullptr;  // the download's own image
-  // Nothing follows a failed operation: the copy kept for the next phase goes too.
-  if (m_SourceImage) STDFUFILES_DestroyImage(&m_SourceImage);
   if (image) STDFUFILES_DestroyImage(&image);
   if (context.errorCode == STDFUPRT_UNSUPPORTED) MessageBox(kUnsupported);
+  FailSequence(context.operation);
+}
+
+void DFUpgradeDialog::FailSequence(uint32_t operation) {
+  // Nothing follows a failed operation: the device, the mapping and the copy kept for the next
+  // phase are released. An erase, a download or a read back that did not end leaves the reader's
+  // firmware unknown; a leave that failed leaves a written and verified reader in DFU mode.
+  ReleaseAll();
+  ShowStatus(operation == kOperationLeave ? kLeaveFailed : kUpgradeAgain);
   EndSequence();
 }
 
@@ -192,8 +213,7 @@ void DFUpgradeDialog::LaunchVerify() {
   STDFUFILES_FilterImageForOperation(image, &m_Mapping[m_CurrentTarget], kOperationUpload, 0);
   context.image = image;
   STDFUFILES_DuplicateImage(image, &m_SourceImage);
-  if (LaunchOperation(&context, &m_OperationHandle) != STDFU_NOERROR) {
-    m_OperationHandle = 0;
+  if (Launch(&context) != STDFU_NOERROR) {
     STDFUFILES_DestroyImage(&image);
     if (m_SourceImage) STDFUFILES_DestroyImage(&m_SourceImage);
     EndSequence();

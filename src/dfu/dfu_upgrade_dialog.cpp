@@ -5,10 +5,12 @@
 
 #include "dfu/dfu_dialog_template.h"
 #include "dfu/dfu_upgrade_dialog.h"
+#include "dfu/dfuse/dfu_descriptors.h"
 #include "dfu/dfuse/stdfufiles.h"
 #include "dfu/dfuse/stdfuprt.h"
 #include "dfu/reader_usb_port.h"
 #include "log/log.h"
+#include "platform/clock.h"
 #include "ui/data_exchange.h"
 
 namespace {
@@ -19,6 +21,8 @@ const char kPackageBad[] = "升级文件校验失败";
 const char kPackageGood[] = "升级文件校验成功，正在查找DFU设备";
 const char kDeviceFound[] = "找到DFU设备，正在打开";
 const char kOpenFailed[] = "DFU设备打开失败";
+const char kDeviceSilent[] = "DFU设备无响应，请重新插拔读卡器";
+const char kNoDevice[] = "未找到DFU设备";
 const char kLookingForPackage[] = "正在查找匹配的升级包";
 const char kPackageFound[] = "找到匹配的升级包,开始升级";
 const char kNoPackage[] = "未找到匹配的升级包";
@@ -26,7 +30,6 @@ const char kOpened[] = "DFU设备打开成功，开始升级";
 const char kMismatch[] = "升级文件与当前设备不匹配，无法升级";
 const char kUpgrading[] = "正在升级，请保持读卡器连接";
 const char kLaunchFailed[] = "启动升级失败";
-const char kLeaveFailed[] = "升级完成，但重启读卡器失败";
 const char kDone[] = "升级完成，请关闭此对话框。如未能成功打开端口，请重新插拔读卡器";
 
 }  // namespace
@@ -123,7 +126,16 @@ bool DFUpgradeDialog::EnterDfuMode() {
 
 void DFUpgradeDialog::FindDevice() {
   if (!FindDfuDevices()) {
-    // The reader may still be restarting: look again, without a limit.
+    // The reader may still be restarting: look again. A person can close the dialog when it
+    // never comes; on a console the search ends by itself, or the program would wait forever.
+    ++m_SearchAttempts;
+    if (!ui::UserCanCloseWindows() &&
+        m_SearchAttempts * dfu::timers::kStepMs >= kSearchLimitMs) {
+      WriteLog("No DFU device found within %d s", kSearchLimitMs / 1000);
+      ShowStatus(kNoDevice);
+      EndSequence();
+      return;
+    }
     SetTimer(dfu::timers::kFindDevice, dfu::timers::kStepMs);
     return;
   }
@@ -134,7 +146,7 @@ void DFUpgradeDialog::FindDevice() {
 
 void DFUpgradeDialog::OpenDevice() {
   if (!SelectDevice()) {
-    ShowStatus(kOpenFailed);
+    ShowStatus(m_DeviceSilent ? kDeviceSilent : kOpenFailed);
     WriteLog("Select Device failed");
     EndSequence();
     return;
@@ -167,11 +179,22 @@ void DFUpgradeDialog::PrepareContext(OperationContext* context, uint32_t operati
   std::snprintf(context->devicePath, sizeof context->devicePath, "%s", m_DeviceLink.c_str());
 }
 
+bool DFUpgradeDialog::DeviceCanTakeDownload() {
+  const uint32_t size = DfuTransferSize(m_DfuDescriptor);
+  if ((DfuAttributes(m_DfuDescriptor) & kDfuCanDnload) && size >= kMinTransferSize) return true;
+  WriteLog("The device cannot take a download (attributes 0x%02X, wTransferSize %u): nothing "
+           "erased", DfuAttributes(m_DfuDescriptor), static_cast<unsigned>(size));
+  return false;
+}
+
 // Erase, to be followed by the download. Both images are prepared and checked before anything
 // is launched: an erase whose data could then not be written would leave the reader without
 // firmware (a package element on a write-protected sector passes the erase's check, which only
 // asks for the mapping, but not the download's, which asks for writeable sectors).
 bool DFUpgradeDialog::LaunchUpgrade() {
+  // The download's own prerequisites too: an erase that the download cannot follow leaves the
+  // reader without firmware.
+  if (!DeviceCanTakeDownload()) return false;
   DfuImageHandle image = nullptr;
   if (!FindUpgradeImage(0, &image)) return false;
   if (!m_Mapping || m_TargetCount == 0) {
@@ -188,22 +211,33 @@ bool DFUpgradeDialog::LaunchUpgrade() {
                           : copied;
   uint32_t erase = STDFUFILES_FilterImageForOperation(image, &m_Mapping[0], kOperationErase, 0);
   if (download != STDFU_NOERROR || erase != STDFU_NOERROR) {
-    WriteLog("Upgrade data does not fit the device's memory (download 0x%08X, erase 0x%08X)",
-             static_cast<unsigned>(download), static_cast<unsigned>(erase));
+    if (m_OptionBytesUnread)
+      WriteLog("The option bytes could not be read, so no sector counts as writeable: nothing "
+               "erased");
+    else
+      WriteLog("Upgrade data does not fit the device's memory (download 0x%08X, erase 0x%08X)",
+               static_cast<unsigned>(download), static_cast<unsigned>(erase));
     if (m_SourceImage) STDFUFILES_DestroyImage(&m_SourceImage);
     STDFUFILES_DestroyImage(&image);
     return false;
   }
   context.image = image;
   ShowTransfer(STDFUFILES_GetImageSize(m_SourceImage), 0);
-  if (LaunchOperation(&context, &m_OperationHandle) != STDFU_NOERROR) {
-    m_OperationHandle = 0;
+  if (Launch(&context) != STDFU_NOERROR) {
     STDFUFILES_DestroyImage(&m_SourceImage);
     STDFUFILES_DestroyImage(&image);
     return false;
   }
+  m_EraseLaunched = true;
   ProgressRestart();
   return true;
+}
+
+uint32_t DFUpgradeDialog::Launch(OperationContext* context) {
+  uint32_t r = LaunchOperation(context, &m_OperationHandle);
+  if (r != STDFU_NOERROR) m_OperationHandle = 0;
+  m_RunningOperation = context->operation;
+  return r;
 }
 
 void DFUpgradeDialog::LeaveDfuMode() {
@@ -216,16 +250,15 @@ void DFUpgradeDialog::LeaveDfuMode() {
     STDFUFILES_SetImageName(image, m_DevTargets[0].name.c_str());
     STDFUFILES_FilterImageForOperation(image, &m_Mapping[0], kOperationLeave, 0);
     context.image = image;
-    launched = LaunchOperation(&context, &m_OperationHandle) == STDFU_NOERROR;
+    launched = Launch(&context) == STDFU_NOERROR;
   }
   if (!launched) {
-    m_OperationHandle = 0;
     if (image) STDFUFILES_DestroyImage(&image);
-    ShowStatus(kLeaveFailed);
-    EndSequence();
+    FailSequence(kOperationLeave);
     return;
   }
-  // Timer 6 follows the leave to its end and releases its image.
+  // Timer 6 follows the leave to its end and releases its image; the sequence ends there (a
+  // close meanwhile waits for it).
   ProgressRestart();
   ShowStatus(kDone);
 }
@@ -257,8 +290,20 @@ void DFUpgradeDialog::ProgressRestart() {
 void DFUpgradeDialog::EndSequence() {
   m_SequenceEnded = true;
   // On a console nobody is there to close the dialog; the caller learns the outcome from the
-  // last status line.
-  if (!ui::UserCanCloseWindows()) EndDialog(ui::kIdOk);
+  // last status line. A close or an exit that waited for the end is carried out now.
+  if (!ui::UserCanCloseWindows() || m_EndWhenSequenceEnds)
+    EndDialog(ui::kIdOk);
+  else if (m_CloseAfterLeave)
+    EndDialog(ui::kIdCancel);
+}
+
+void DFUpgradeDialog::EndWhenSequenceEnds() {
+  m_EndWhenSequenceEnds = true;
+  // Before the erase the reader's firmware is untouched: nothing to wait for.
+  if (m_SequenceEnded || !m_EraseLaunched) {
+    WriteLog("flashing dialog ended for the exit");
+    EndDialog(ui::kIdOk);
+  }
 }
 
 // Closing in the middle of an erase or a download would leave the reader without firmware.
@@ -279,6 +324,12 @@ void DFUpgradeDialog::OnCancel() {
     MessageBox(dfu::kWarningText);
     return;
   }
+  // "升级完成…" shows while the leave runs; a close then waits for the leave's (bounded) end, so
+  // that the reader does not stay in DFU mode.
+  if (m_OperationHandle && m_RunningOperation == kOperationLeave) {
+    m_CloseAfterLeave = true;
+    return;
+  }
   EndDialog(ui::kIdCancel);
 }
 
@@ -289,6 +340,16 @@ uint32_t DFUpgradeDialog::LaunchOperation(OperationContext* context, DfuOperatio
 }
 
 void DFUpgradeDialog::ReleaseAll() {
+  // A leave still running is let finish: stopped half way it may leave the reader in DFU mode.
+  // It is a few requests, each bounded by the request time-out and the device's poll time.
+  if (m_OperationHandle && m_RunningOperation == kOperationLeave) {
+    const uint64_t end = platform::NowMs() + kLeaveWaitMs;
+    OperationContext context;
+    while (STDFUPRT_GetOperationStatus(m_OperationHandle, &context) == STDFU_NOERROR &&
+           context.percent != 100 && context.errorCode == STDFU_NOERROR &&
+           platform::NowMs() < end)
+      platform::SleepMs(10);
+  }
   if (m_OperationHandle) {
     OperationContext context;
     context.image = nullptr;

@@ -6,9 +6,11 @@
 //
 // Everything runs on the loop thread, in timer handlers. The library's operations run on their
 // own threads and are only polled (timer 6). Blocking steps: EnterDfuMode (about 1 s) and
-// SelectDevice (the option-bytes probe: at most kProbeIdleRounds status rounds of up to 5 s
-// each, in practice milliseconds). Closing is refused while an erase or a download runs;
-// otherwise it stops whatever runs and releases the mapping and every image.
+// SelectDevice (descriptors, mapping and the option-bytes probe: in practice milliseconds; a
+// device that stops answering is given up after kSelectionLimitMs in all, no single request
+// waiting longer than the request time-out). Closing is refused while an erase or a download
+// runs; during the leave it waits for the leave's end; otherwise it stops whatever runs and
+// releases the mapping and every image.
 #pragma once
 
 #include <cstddef>
@@ -47,8 +49,13 @@ void ApplyProtection(DfuMappingEntry* mapping, uint32_t targetCount, uint8_t rea
 
 class DFUpgradeDialog : public ui::Dialog {
  public:
-  // Bounded wait-for-idle during the probe; a device that takes longer fails the probe.
-  static constexpr int kProbeIdleRounds = 50;
+  // SelectDevice's whole exchange with the device, probe included, on the window's thread.
+  static constexpr int kSelectionLimitMs = 15000;
+  // Where nobody can close the dialog (a console), the search for the DFU device ends after this
+  // long: a reader that has not shown up in DFU mode by then will not.
+  static constexpr int kSearchLimitMs = 30000;
+  // The smallest wTransferSize a download can use: the DfuSe commands are 5 bytes long.
+  static constexpr uint32_t kMinTransferSize = 5;
 
   // No parent window; nothing is opened until the dialog runs (or FindDfuDevices is called).
   DFUpgradeDialog();
@@ -65,6 +72,15 @@ class DFUpgradeDialog : public ui::Dialog {
   const std::string& lastStatus() const { return m_StatusText; }
   // The chain has ended, by success or failure; nothing more will happen but closing.
   bool sequenceEnded() const { return m_SequenceEnded; }
+  // The chain ended with the new firmware written, verified and the reader told to leave DFU
+  // mode (a leave that could not start or failed does not count).
+  bool flashCompleted() const { return m_FlashCompleted; }
+  // The program is to end: the dialog ends itself as soon as the chain has ended (at once if it
+  // has), so that the exit waits for the erase, the download, the read back and the leave.
+  void EndWhenSequenceEnds();
+  // Whether an erase, a download, a read back or a leave is running now (the flash is then in a
+  // state that an exit must not cut short).
+  bool operationRunning() const { return m_OperationHandle != 0; }
 
   // Lists the DFU interfaces, class A first, then class B. True when any was found.
   bool FindDfuDevices();
@@ -108,6 +124,10 @@ class DFUpgradeDialog : public ui::Dialog {
   // What the last SelectDevice learnt from the option bytes.
   bool optionBytesPresent = false;
   bool readProtected = false;
+  // The last SelectDevice gave up on a device that stopped answering; or its probe could not
+  // read the option bytes (the sectors then count as protected).
+  bool m_DeviceSilent = false;
+  bool m_OptionBytesUnread = false;
 
  protected:
   // Shows "开始升级读卡器，请等待升级完成" and arms timer 1.
@@ -152,12 +172,28 @@ class DFUpgradeDialog : public ui::Dialog {
   void ProgressRestart();
 
   bool FindImage(uint8_t alternate, DfuImageHandle* image, uint32_t* openResult);
-  void ProbeOptionBytes(DfuDeviceHandle device, uint8_t* readProtection, uint32_t* writeProtection);
-  bool WaitForIdle(DfuDeviceHandle device);
+  // STDFU_NOERROR with the protection read (or read protection found); STDFUPRT_NOANSWER when
+  // the device stopped answering; another code when the option bytes could not be read.
+  uint32_t ProbeOptionBytes(DfuDeviceHandle device, uint8_t* readProtection,
+                            uint32_t* writeProtection);
+  // The device's functional descriptor allows the download that follows an erase.
+  bool DeviceCanTakeDownload();
+  // LaunchOperation into m_OperationHandle (0 on failure), remembering the operation.
+  uint32_t Launch(OperationContext* context);
+  // Ends the chain after an operation failed or could not be followed: the status line for
+  // that operation, everything released.
+  void FailSequence(uint32_t operation);
 
   std::string m_StatusText;
   bool m_SequenceEnded = false;
-  bool m_UnsupportedShown = false;  // "This feature is not supported..." is shown once
+  bool m_FlashCompleted = false;
+  bool m_EndWhenSequenceEnds = false;
+  bool m_CloseAfterLeave = false;  // closed while the leave ran: the dialog ends after it
+  bool m_EraseLaunched = false;    // from here on the reader's flash is being changed
+  uint32_t m_RunningOperation = kOperationErase;  // the operation of m_OperationHandle
+  int m_SearchAttempts = 0;
+  // The longest a close or the destructor waits for a running leave.
+  static constexpr int kLeaveWaitMs = 15000;
   // The phase line is announced on the console at each new ten-percent step of an operation.
   int m_AnnouncedOperation = -1;
   int m_AnnouncedDecade = -1;

@@ -20,6 +20,10 @@ constexpr long kUpgradeFailed = 1;     // it ended with another status line
 constexpr long kUpgradeNoDevice = 3;   // no device in DFU mode: no dialog ran
 constexpr long kUpgradeBusy = 4;       // a flashing dialog is running already
 
+// The answer to "status" (command 3) while a flash runs: the reader is in DFU mode and cannot be
+// asked (outside the range of the reader's status byte and of -1, "the query failed").
+constexpr long kStatusFlashing = 256;
+
 // The socket's answer to "upgrade": the result, a space and the dialog's last status line (may
 // be empty). Parse is false for anything else.
 std::string FormatUpgradeReply(long result, const std::string& statusLine);

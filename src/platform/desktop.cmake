@@ -7,6 +7,7 @@ add_library(ovra7_platform_desktop STATIC
   ${CMAKE_CURRENT_LIST_DIR}/${OVRA7_OS}/desktop_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/${OVRA7_OS}/device_list.cpp
   ${CMAKE_CURRENT_LIST_DIR}/${OVRA7_OS}/executable.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/${OVRA7_OS}/session_end.cpp
   ${CMAKE_CURRENT_LIST_DIR}/${OVRA7_OS}/settings_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/${OVRA7_OS}/single_instance.cpp)
 target_include_directories(ovra7_platform_desktop PUBLIC ${CMAKE_SOURCE_DIR}/src)

@@ -38,20 +38,32 @@ class ControlListener {
 // window answers the start-up question there).
 bool ControlChannelCarriesUpgrade();
 
+enum class UpgradeExchange {
+  kAnswered,    // *result and *statusLine hold the instance's answer
+  kNoInstance,  // nobody listens (or the channel does not carry the command)
+  kNoAnswer,    // the instance took the request but ended (or closed it) before answering
+};
+
 // Asks the running instance to flash a reader waiting in DFU mode from the package cache and
-// waits until its flashing dialog has ended (up to 15 minutes). *result is one of the
-// kUpgrade... codes of control_protocol.h, *statusLine the dialog's last status line ("" when
-// none ran). false when no instance answered, or the channel does not carry the command.
-bool SendUpgradeCommand(long* result, std::string* statusLine);
+// waits until its flashing dialog has ended, however long that takes (the flash itself is
+// bounded: a device that stops answering, goes away or never shows up ends it). *result is one
+// of the kUpgrade... codes of control_protocol.h, *statusLine the dialog's last status line (""
+// when none ran).
+UpgradeExchange SendUpgradeCommand(long* result, std::string* statusLine);
+
+// Answers one "upgrade" request: any thread, at most once. Dropped unanswered (the last copy
+// destroyed), it closes the request's connection, which the client sees as kNoAnswer.
+using UpgradeReply = std::function<void(long result, const std::string& statusLine)>;
 
 // Linux: listens on the control socket; onCommand(command, argument), onShow() and
-// onUpgrade(&statusLine) run on the listener thread and must hand the work to the window's thread
-// themselves; onCommand and onUpgrade block until they have the result (one request is served at
-// a time, so other requests wait while an upgrade runs). Windows: window messages are the
-// channel, so nothing is started. nullptr when the socket could not be set up.
+// onUpgrade(reply) run on the listener thread and must hand the work to the window's thread
+// themselves. onCommand blocks until it has the result; onUpgrade returns at once and the reply
+// comes whenever the flash has ended, so the channel keeps answering other requests meanwhile.
+// Windows: window messages are the channel, so nothing is started. nullptr when the socket could
+// not be set up.
 std::unique_ptr<ControlListener> StartControlListener(
     std::function<long(int, int)> onCommand, std::function<void()> onShow,
-    std::function<long(std::string*)> onUpgrade = nullptr);
+    std::function<void(UpgradeReply)> onUpgrade = nullptr);
 
 // Linux: SIGTERM and SIGINT are taken from the process and reported by calling onSignal on a
 // thread of their own (call before any other thread starts). Windows: nothing to do.

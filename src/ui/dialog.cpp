@@ -300,6 +300,8 @@ void Dialog::OnTrayNotify(int, int) {}
 int Dialog::OnUpDownStep(int, int) { return 0; }
 intptr_t Dialog::OnAppMessage(int, intptr_t, intptr_t) { return 0; }
 void Dialog::OnLeftDoubleClick(int, int) {}
+bool Dialog::OnQueryEndSession() { return true; }
+void Dialog::OnEndSession() {}
 void Dialog::OnDestroy() {}
 void Dialog::DoDataExchange(DataExchange&) {}
 

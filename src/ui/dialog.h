@@ -217,6 +217,12 @@ class Dialog {
   virtual intptr_t OnAppMessage(int msg, intptr_t wparam, intptr_t lparam);
   // Left double click in the client area, client coordinates in pixels.
   virtual void OnLeftDoubleClick(int x, int y);
+  // The session is about to end (log-out, shut-down): return false to ask that it does not (the
+  // Windows WM_QUERYENDSESSION; backends without such a question never call it). Default: true.
+  virtual bool OnQueryEndSession();
+  // The session ends now, whatever was answered (WM_ENDSESSION): the process may be ended as soon
+  // as this returns. Default: nothing.
+  virtual void OnEndSession();
   // The window is about to be destroyed (timers and controls still exist).
   virtual void OnDestroy();
   // Binds controls to fields; see DataExchange. The base binds nothing.
@@ -233,6 +239,8 @@ class Dialog {
   int DeliverUpDownStep(int id, int delta) { return OnUpDownStep(id, delta); }
   intptr_t DeliverAppMessage(int msg, intptr_t w, intptr_t l) { return OnAppMessage(msg, w, l); }
   void DeliverLeftDoubleClick(int x, int y) { OnLeftDoubleClick(x, y); }
+  bool DeliverQueryEndSession() { return OnQueryEndSession(); }
+  void DeliverEndSession() { OnEndSession(); }
   void DeliverDestroy();  // runs OnDestroy; the backend then releases the window
   DialogPeer* peer() const { return peer_.get(); }
 

@@ -1,10 +1,17 @@
-// Linux desktop abilities: the autostart entry, the instance lock and the control socket.
+// Linux desktop abilities: the autostart entry, the instance lock and the control socket, the
+// device folder watch, and the session-end block.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -13,6 +20,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "app/autostart_setting.h"
@@ -20,7 +28,9 @@
 #include "platform/app_data.h"
 #include "platform/autostart.h"
 #include "platform/desktop_events.h"
+#include "platform/control_protocol.h"
 #include "platform/executable.h"
+#include "platform/session_end.h"
 #include "platform/single_instance.h"
 #include "support/temp_folder.h"
 
@@ -239,4 +249,173 @@ TEST(PosixDesktop, DeviceFolderWatchReportsSerialNodesOnly) {
             (std::vector<int>{platform::kDeviceArrival, platform::kDeviceArrival,
                               platform::kDeviceRemoveComplete, platform::kDeviceRemoveComplete}));
   monitor.reset();  // stops its thread: nothing is reported after this
+}
+
+// "upgrade" is answered when the flash has ended, however long that takes, and the channel
+// keeps answering the other requests meanwhile: "status" (a flash runs), a second start's
+// "show". An answer that never comes (the instance ended) is told apart from no instance.
+TEST(PosixDesktop, UpgradeIsAnsweredWhenTheFlashEndsAndOtherRequestsAreServedMeanwhile) {
+  testsupport::TempFolder temp;
+  ScopedEnv env("XDG_RUNTIME_DIR", temp.path().string());
+  std::mutex mutex;
+  std::condition_variable queued;
+  std::vector<platform::UpgradeReply> pending;
+  std::atomic<int> shows{0};
+  auto listener = platform::StartControlListener(
+      [](int command, int) -> long { return command == 3 ? platform::kStatusFlashing : 1; },
+      [&] { ++shows; },
+      [&](platform::UpgradeReply reply) {
+        std::lock_guard<std::mutex> lock(mutex);
+        pending.push_back(std::move(reply));
+        queued.notify_all();
+      });
+  ASSERT_NE(nullptr, listener);
+  auto waitPending = [&](size_t n) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return queued.wait_for(lock, std::chrono::seconds(10), [&] { return pending.size() >= n; });
+  };
+
+  std::atomic<int> exchange{-1};
+  long result = -1;
+  std::string status;
+  std::thread client([&] {
+    exchange = static_cast<int>(platform::SendUpgradeCommand(&result, &status));
+  });
+  ASSERT_TRUE(waitPending(1));
+  long answer = 0;
+  EXPECT_TRUE(platform::SendControlCommand("", 3, 0, &answer));
+  EXPECT_EQ(platform::kStatusFlashing, answer);
+  EXPECT_TRUE(platform::ShowRunningInstance(""));
+  EXPECT_EQ(1, shows.load());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(-1, exchange.load());  // still waiting for the flash
+  pending[0](platform::kUpgradeCompleted, "升级完成");
+  client.join();
+  EXPECT_EQ(static_cast<int>(platform::UpgradeExchange::kAnswered), exchange.load());
+  EXPECT_EQ(platform::kUpgradeCompleted, result);
+  EXPECT_EQ("升级完成", status);
+
+  std::thread second([&] {
+    exchange = static_cast<int>(platform::SendUpgradeCommand(&result, &status));
+  });
+  ASSERT_TRUE(waitPending(2));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    pending.clear();  // the instance went away without answering
+  }
+  second.join();
+  EXPECT_EQ(static_cast<int>(platform::UpgradeExchange::kNoAnswer), exchange.load());
+  listener.reset();
+  EXPECT_EQ(platform::UpgradeExchange::kNoInstance, platform::SendUpgradeCommand(&result, &status));
+}
+
+namespace {
+
+// logind's Inhibit on a private bus that stands in for the system bus: records the request and
+// hands out one end of a pipe, whose other end tells when the caller let go.
+class FakeLogind {
+ public:
+  FakeLogind() {
+    FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+    if (!daemon) return;
+    char line[512] = {};
+    if (std::fgets(line, sizeof line, daemon)) address_ = line;
+    if (std::fgets(line, sizeof line, daemon)) pid_ = std::atoi(line);
+    pclose(daemon);
+    while (!address_.empty() && (address_.back() == '\n' || address_.back() == '\r'))
+      address_.pop_back();
+    if (address_.empty() || sd_bus_new(&bus_) < 0) return;
+    if (sd_bus_set_address(bus_, address_.c_str()) < 0 || sd_bus_set_bus_client(bus_, 1) < 0 ||
+        sd_bus_start(bus_) < 0 ||
+        sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0 ||
+        sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/login1",
+                                 "org.freedesktop.login1.Manager", kVtable, this) < 0)
+      return;
+    ready_ = true;
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        while (sd_bus_process(bus_, nullptr) > 0) {
+        }
+        sd_bus_wait(bus_, 50 * 1000);
+      }
+    });
+  }
+  ~FakeLogind() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (bus_) sd_bus_flush_close_unref(bus_);
+    if (held_ >= 0) close(held_);
+    if (pid_ > 0) kill(pid_, SIGTERM);
+  }
+  bool ready() const { return ready_; }
+  const std::string& address() const { return address_; }
+  std::vector<std::string> request() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return request_;
+  }
+  // Whether the caller still holds the inhibitor, waiting up to timeoutMs for it to let go.
+  bool Held(int timeoutMs) {
+    int fd;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      fd = held_;
+    }
+    if (fd < 0) return false;
+    struct pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) == 0;
+  }
+
+ private:
+  static int Inhibit(sd_bus_message* call, void* self, sd_bus_error*) {
+    auto* fake = static_cast<FakeLogind*>(self);
+    const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
+    if (sd_bus_message_read(call, "ssss", &what, &who, &why, &mode) < 0) return -EINVAL;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -errno;
+    {
+      std::lock_guard<std::mutex> lock(fake->mutex_);
+      fake->request_ = {what, who, why, mode};
+      fake->held_ = ends[0];
+    }
+    int r = sd_bus_reply_method_return(call, "h", ends[1]);
+    close(ends[1]);  // the caller's copy is now the only write end
+    return r;
+  }
+  static const sd_bus_vtable kVtable[];
+
+  sd_bus* bus_ = nullptr;
+  std::string address_;
+  int pid_ = -1;
+  bool ready_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> request_;
+  int held_ = -1;
+};
+
+const sd_bus_vtable FakeLogind::kVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Inhibit", "ssss", "h", &FakeLogind::Inhibit, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_VTABLE_END};
+
+}  // namespace
+
+// The flash holds logind's "block" inhibitor for shutdown and sleep, on a private bus standing in
+// for the system bus (never the machine's own), and lets go when it ends.
+TEST(PosixDesktop, SessionEndBlockHoldsALogindBlockInhibitorUntilReleased) {
+  FakeLogind logind;
+  ASSERT_TRUE(logind.ready()) << "dbus-daemon is needed (package dbus-daemon)";
+  ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", logind.address());
+  auto block = platform::BlockSessionEnd("正在升级读卡器，请勿关机");
+  ASSERT_NE(nullptr, block);
+  EXPECT_EQ(logind.request(), (std::vector<std::string>{"shutdown:sleep", "Ovra7Server",
+                                                        "正在升级读卡器，请勿关机", "block"}));
+  EXPECT_TRUE(logind.Held(100));
+  block.reset();
+  EXPECT_FALSE(logind.Held(5000));
+
+  // No bus at all: no block, and no wait.
+  ScopedEnv none("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + std::string("/nonexistent/bus"));
+  EXPECT_EQ(nullptr, platform::BlockSessionEnd("x"));
 }

@@ -119,11 +119,13 @@ TEST_F(UpgradeFlowTest, UpgradeRequestFromAnotherThreadFlashesWithoutAskingAndRe
   std::atomic<long> result{-1};
   std::string remote;
   std::thread client([&] {
-    result = static_cast<long>(window_->SendMessage(app::WM_UPGRADE_REQUEST, 0,
-                                                    reinterpret_cast<intptr_t>(&remote)));
+    window_->RequestUpgrade([&](long r, const std::string& line) {
+      remote = line;
+      result = r;
+    });
   });
+  client.join();  // the request is queued: the thread does not wait for the flash
   ASSERT_TRUE(Drive([&] { return result.load() != -1; }));
-  client.join();
   EXPECT_EQ(result.load(), platform::kUpgradeCompleted);
   EXPECT_EQ(remote, kDone);
   EXPECT_EQ(busy, platform::kUpgradeBusy);

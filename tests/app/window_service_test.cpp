@@ -244,7 +244,7 @@ TEST_F(WindowTest, SuspendStopsAndNotifiesAndResumeRestartsTwentySecondsLater) {
   EXPECT_EQ(1, LogCount("System Resume"));
   // The Linux monitor sends the event and waits for its handling before letting the machine
   // sleep.
-  EXPECT_EQ(1, window_->SendMessage(app::WM_POWER_EVENT, ui::kPowerSuspend, 0));
+  window_->DeliverPowerEvent(ui::kPowerSuspend);
   EXPECT_FALSE(window_->service().IsRunning());
   EXPECT_EQ(2u, Count(reader, 0x05));
 }

@@ -9,5 +9,5 @@ ovra7_warnings(ovra7_test_dfu)
 
 # The recorder of a whole flash on the simulated device, for the libusb backend's umockdev test.
 add_executable(dfu_flash_trace ${CMAKE_CURRENT_LIST_DIR}/dfu_flash_trace.cpp)
-target_link_libraries(dfu_flash_trace PRIVATE ovra7_test_dfu)
+target_link_libraries(dfu_flash_trace PRIVATE ovra7_test_dfu ovra7_dfu ovra7_ui_headless)
 ovra7_warnings(dfu_flash_trace)

@@ -3,6 +3,11 @@
 // turn into a usbmon capture: the libusb backend must then carry the same exchange under
 // umockdev. The package and the sequence are those of the umockdev flash test.
 // Usage: dfu_flash_trace OUT.txt
+//        dfu_flash_trace --dialog PACKAGE.dfu OUT.txt
+// The second form records the flashing dialog's whole sequence instead (discovery, selection with
+// the option-bytes probe, erase, download, read back, leave) for a 64 KiB package it writes, with
+// 50 ms poll times on the data blocks, so that the real program replays a download that lasts
+// long enough to be interrupted.
 // Each line: requestType request value index length result reply-hex ("-" for no reply bytes).
 #include <cstdio>
 #include <cstring>
@@ -10,10 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "dfu/dfu_upgrade_dialog.h"
 #include "dfu/dfuse/stdfufiles.h"
 #include "dfu/dfuse/stdfuprt.h"
+#include "dfu_packages.h"
 #include "platform/clock.h"
 #include "sim_dfu_device.h"
+#include "ui/headless/headless_host.h"
 #include "umockdev_flash_package.h"
 
 namespace {
@@ -95,7 +103,51 @@ class RecordingHost : public platform::UsbHost {
 
 }  // namespace
 
+// The package of the dialog's recording: 64 KiB from the start of the flash.
+std::vector<uint8_t> DialogPackage() { return testsupport::Pattern(64 * 1024, 18); }
+
+int RecordDialog(const char* packagePath, const char* tracePath) {
+  DfuFileData file;
+  file.idVendor = 0x0483;
+  file.idProduct = 0xDF11;
+  file.images.push_back(testsupport::OneElementImage(0, 0x08000000, DialogPackage()));
+  if (!testsupport::WritePackage(packagePath, file)) return 1;
+  g_out = std::fopen(tracePath, "w");
+  if (!g_out) return 1;
+  RecordingHost host;
+  testsupport::SimDfuOptions o;
+  o.writePollMs = 50;  // per block: the download lasts about two seconds
+  o.erasePollMs = 0;
+  auto device = host.bus().Add(o);
+  platform::SetUsbHostForTesting(&host);
+  bool ok = false;
+  {
+    ui::headless::HeadlessHost ui(ui::headless::ClockMode::kVirtual);
+    ui.SetPrintMessageBoxes(false);
+    ui::ScopedBackend scoped(&ui);
+    DFUpgradeDialog dialog;
+    dialog.SetHasDFUDevice(1);
+    dialog.StartUpgrade(packagePath);
+    if (dialog.Create()) {
+      const uint64_t end = platform::NowMs() + 120000;
+      while (!dialog.sequenceEnded() && platform::NowMs() < end) {
+        int64_t next = ui.NextTimerInMs();
+        ui.AdvanceTime(next <= 0 ? 10 : static_cast<uint64_t>(next));
+        platform::SleepMs(1);
+      }
+      ok = dialog.flashCompleted();
+      dialog.DestroyWindow();
+    }
+  }
+  platform::SetUsbHostForTesting(nullptr);
+  std::vector<uint8_t> flash;
+  ok = ok && device->Read(0x08000000, 64 * 1024, &flash) && flash == DialogPackage();
+  if (!ok) std::fprintf(stderr, "dfu_flash_trace: the dialog's flash did not complete\n");
+  return std::fclose(g_out) == 0 && ok ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--dialog") return RecordDialog(argv[2], argv[3]);
   if (argc != 2) return 2;
   g_out = std::fopen(argv[1], "w");
   if (!g_out) return 1;

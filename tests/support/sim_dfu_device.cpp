@@ -268,6 +268,7 @@ int SimDfuDevice::Dnload(uint16_t block, const uint8_t* data, uint16_t length) {
   if (length > options_.transferSize) return Stall(kErrStalledPkt);
   if (length == 0) {
     leaveBlock_ = block;
+    if (options_.refusesLeave) return Stall(kErrStalledPkt);
     // Such a firmware reads block 0 as a command before it looks at the length.
     if (block == 0 && options_.decodesBlockFirst) return Stall(kErrStalledPkt);
     state_ = kManifestSync;
@@ -278,6 +279,7 @@ int SimDfuDevice::Dnload(uint16_t block, const uint8_t* data, uint16_t length) {
     return 0;
   }
   if (block == 1) return Stall(kErrStalledPkt);
+  if (block == 0) ++commands_;
   pending_.assign(data, data + length);
   pendingBlock_ = block;
   state_ = kDnloadSync;
@@ -312,10 +314,16 @@ int SimDfuDevice::Upload(uint16_t block, uint8_t* data, uint16_t length) {
 }
 
 int SimDfuDevice::Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t,
-                          uint8_t* data, uint16_t length) {
-  std::lock_guard<std::mutex> hold(lock_);
+                          uint8_t* data, uint16_t length, int timeoutMs) {
+  std::unique_lock<std::mutex> hold(lock_);
   ++transfers_;
   if (gone_) return platform::kUsbErrNoDevice;
+  if (request == 3 && options_.silentStatusAfterCommands >= 0 &&
+      commands_ >= static_cast<uint64_t>(options_.silentStatusAfterCommands)) {
+    hold.unlock();
+    platform::SleepMs(timeoutMs);
+    return platform::kUsbErrTimeout;
+  }
   if ((requestType & 0x60) != 0x20) return platform::kUsbErrStall;
   if (options_.stallsEverything) return platform::kUsbErrStall;
   bool in = (requestType & 0x80) != 0;
@@ -330,7 +338,7 @@ int SimDfuDevice::Control(uint8_t requestType, uint8_t request, uint16_t value, 
     case 3:
       return in ? GetStatus(data, length) : Stall(kErrStalledPkt);
     case 4:  // CLRSTATUS: only dfuERROR can be cleared
-      if (state_ != kError) return Stall(kErrStalledPkt);
+      if (state_ != kError) return options_.clearsStatusAnywhere ? 0 : Stall(kErrStalledPkt);
       state_ = kIdle;
       status_ = kOk;
       return 0;
@@ -459,8 +467,8 @@ class SimUsbDevice : public platform::UsbDevice {
   }
   int SetAltSetting(uint8_t, uint8_t alternate) override { return device_->SetAlt(alternate); }
   int ControlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-                      uint8_t* data, uint16_t length, int) override {
-    return device_->Control(requestType, request, value, index, data, length);
+                      uint8_t* data, uint16_t length, int timeoutMs) override {
+    return device_->Control(requestType, request, value, index, data, length, timeoutMs);
   }
 
  private:

@@ -37,12 +37,19 @@ struct SimDfuOptions {
   bool readProtected = false;             // uploads, writes and erases end in dfuERROR (errVENDOR)
   uint32_t writeProtection = 0xFFFFFFFF;  // WRP word of the option bytes (bit set: writable)
   bool resetsOnLeave = false;             // gone right after the zero-length download
+  bool refusesLeave = false;              // stalls the zero-length download (stays in DFU mode)
   int64_t unplugAfterBytes = -1;          // gone once this many data bytes were written
   bool stallsEverything = false;          // every class request stalls (broken firmware)
   bool decodesBlockFirst = false;         // a zero-length block 0 is an empty command (stalls)
   bool deviceDescriptorFails = false;     // the device descriptor cannot be read
   bool noFunctionalDescriptor = false;    // the DFU interface lacks its functional descriptor
   uint32_t brokenCell = 0;                // a flash byte that never takes data (stays 0xFF); 0: none
+  // Acknowledges a CLRSTATUS in any state and stays where it was (outside dfuERROR); the default
+  // stalls it there and goes to dfuERROR, as DFU 1.1's state table has it.
+  bool clearsStatusAnywhere = false;
+  // Once this many DfuSe commands (block-0 downloads) were taken, no GETSTATUS is answered any
+  // more: each waits out its time-out (on platform::SleepMs) and fails with kUsbErrTimeout.
+  int silentStatusAfterCommands = -1;
 
   // Holds: from the status request after the threshold on, the device answers "busy, poll
   // again in 10 ms" until Release (an operation then runs for as long as the test needs).
@@ -80,7 +87,7 @@ class SimDfuDevice {
 
   // The platform/usb.h side.
   int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
-              uint16_t length);
+              uint16_t length, int timeoutMs = 5000);
   int SetAlt(uint8_t alternate);
   std::vector<uint8_t> ConfigDescriptor() const;
   void DeviceDescriptor(uint8_t out[18]) const;
@@ -123,6 +130,7 @@ class SimDfuDevice {
   bool left_ = false;
   int leaveBlock_ = -1;
   uint64_t transfers_ = 0;
+  uint64_t commands_ = 0;
   uint64_t erases_ = 0;
   uint64_t earlyPolls_ = 0;
   uint64_t requiredWaitMs_ = 0;

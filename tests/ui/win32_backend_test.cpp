@@ -389,3 +389,36 @@ TEST_F(Win32Test, QuitWhileAMessageBoxIsOpenEndsTheLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+// A window that, like the main window during a flash, asks that the session does not end.
+class SessionHoldingDialog : public TestDialog {
+ public:
+  bool hold = true;
+  int ends = 0;
+
+ protected:
+  bool OnQueryEndSession() override { return !hold; }
+  void OnEndSession() override { ++ends; }
+};
+
+}  // namespace
+
+// Windows asks every top-level window before the session ends: the window's answer goes back,
+// so one that says no holds the log-out or shut-down; the end itself reaches the window.
+TEST_F(Win32Test, SessionEndIsAnsweredByTheWindowAndItsEndReachesIt) {
+  SessionHoldingDialog d;
+  ASSERT_TRUE(d.Create());
+  HWND hwnd = WindowOf(d);
+  EXPECT_EQ(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+  d.hold = false;
+  EXPECT_EQ(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  SendMessageW(hwnd, WM_ENDSESSION, FALSE, 0);  // cancelled by someone: nothing to do
+  EXPECT_EQ(d.ends, 0);
+  SendMessageW(hwnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(d.ends, 1);
+  TestDialog plain;  // a window that does not care lets the session end
+  ASSERT_TRUE(plain.Create());
+  EXPECT_EQ(SendMessageW(WindowOf(plain), WM_QUERYENDSESSION, 0, 0), TRUE);
+}

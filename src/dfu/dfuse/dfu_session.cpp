@@ -5,25 +5,39 @@
 #include "platform/clock.h"
 
 uint32_t DfuRequestToOperationError(uint32_t r) {
-  if (r == STDFU_NOERROR) return STDFU_NOERROR;
-  return r == STDFU_DEVICELOST ? STDFUPRT_DEVICELOST : STDFUPRT_REQUESTFAILED;
+  switch (r) {
+    case STDFU_NOERROR:
+      return STDFU_NOERROR;
+    case STDFU_DEVICELOST:
+      return STDFUPRT_DEVICELOST;
+    case STDFU_REQUESTTIMEOUT:
+      return STDFUPRT_NOANSWER;
+    default:
+      return STDFUPRT_REQUESTFAILED;
+  }
 }
 
-bool DfuSession::Sleep(uint32_t ms) {
+uint32_t DfuSession::Sleep(uint32_t ms) {
+  // A wait that would end past the caller's deadline is not begun: the device has had its time.
+  const uint64_t deadline = STDFU_GetDeadline(d_);
+  if (deadline && platform::NowMs() + ms > deadline) return STDFUPRT_NOANSWER;
   // In slices, so a stop request ends a long erase wait promptly.
   while (ms > 0) {
-    if (Stopped()) return false;
+    if (Stopped()) return STDFUPRT_STOPPED;
     uint32_t slice = ms < 20 ? ms : 20;
     platform::SleepMs(static_cast<int>(slice));
     ms -= slice;
   }
-  return !Stopped();
+  return Stopped() ? STDFUPRT_STOPPED : STDFU_NOERROR;
 }
 
 uint32_t DfuSession::GetStatus() {
   uint32_t r = STDFU_NOERROR;
   for (int attempt = 0; attempt <= kStatusRetries; ++attempt) {
-    if (attempt > 0 && !Sleep(10 * attempt)) return STDFUPRT_STOPPED;
+    if (attempt > 0) {
+      uint32_t slept = Sleep(10 * attempt);
+      if (slept != STDFU_NOERROR) return slept;
+    }
     ++transfers_;
     r = STDFU_Getstatus(d_, &status_);
     if (r == STDFU_NOERROR || r == STDFU_DEVICELOST) break;
@@ -42,7 +56,8 @@ uint32_t DfuSession::WaitNotBusy() {
     if (poll == 0) poll = 1;
     waited += poll;
     if (waited > kMaxBusyWaitMs) return STDFUPRT_BUSYTIMEOUT;
-    if (!Sleep(poll)) return STDFUPRT_STOPPED;
+    uint32_t slept = Sleep(poll);
+    if (slept != STDFU_NOERROR) return slept;
   }
 }
 
@@ -144,10 +159,11 @@ uint32_t DfuSession::Leave() {
       case kDfuError:
         return STDFUPRT_DEVICEERROR;
       case kDfuManifestSync:
-      case kDfuDnBusy:
-        if (!Sleep(DfuPollTimeoutMs(status_) ? DfuPollTimeoutMs(status_) : 1))
-          return STDFUPRT_STOPPED;
+      case kDfuDnBusy: {
+        uint32_t slept = Sleep(DfuPollTimeoutMs(status_) ? DfuPollTimeoutMs(status_) : 1);
+        if (slept != STDFU_NOERROR) return slept;
         break;
+      }
       default:
         return STDFUPRT_UNEXPECTEDSTATE;
     }

@@ -49,7 +49,9 @@ class DfuSession {
   // GETSTATUS until the device is no longer busy, sleeping its poll time-out in between.
   uint32_t WaitNotBusy();
   uint32_t GetStatus();
-  bool Sleep(uint32_t ms);
+  // STDFU_NOERROR after `ms`; STDFUPRT_STOPPED once stopped; STDFUPRT_NOANSWER, without
+  // sleeping, when the wait would end past the device handle's deadline (STDFU_SetDeadline).
+  uint32_t Sleep(uint32_t ms);
   bool Stopped() const { return stop_ && stop_->load(); }
 
   DfuDeviceHandle d_;
@@ -58,5 +60,5 @@ class DfuSession {
   uint64_t transfers_ = 0;
 };
 
-// STDFU_* results turned into operation error codes.
+// STDFU_* results turned into operation error codes (a time-out: STDFUPRT_NOANSWER).
 uint32_t DfuRequestToOperationError(uint32_t stdfuResult);

@@ -43,6 +43,7 @@ constexpr uint32_t STDFUPRT_NOTIDLE = 0x1234500C;          // the device would n
 constexpr uint32_t STDFUPRT_UNSUPPORTED = 0x1234500D;      // the firmware lacks the feature
 constexpr uint32_t STDFUPRT_BADHANDLE = 0x1234500E;        // unknown operation handle
 constexpr uint32_t STDFUPRT_NOTHREAD = 0x1234500F;         // the system refused a worker thread
+constexpr uint32_t STDFUPRT_NOANSWER = 0x12345010;         // no answer within the time allowed
 
 // A 128-bit interface class identifier.
 struct Guid {

@@ -7,12 +7,14 @@
 #include <memory>
 
 #include "dfu/dfuse/dfu_descriptors.h"
+#include "platform/clock.h"
 #include "platform/usb.h"
 
 struct DfuDevice {
   std::unique_ptr<platform::UsbDevice> usb;
   DfuConfigInfo config;  // valid once configRead
   bool configRead = false;
+  uint64_t deadline = 0;  // STDFU_SetDeadline; 0: none
 };
 
 namespace {
@@ -43,6 +45,17 @@ uint32_t MapUsb(int rc) {
   }
 }
 
+// The time-out for the next request: kDfuRequestTimeoutMs, cut to what the deadline leaves; 0
+// when the deadline has passed.
+int TimeoutFor(DfuDeviceHandle d) {
+  if (!d->deadline) return kDfuRequestTimeoutMs;
+  uint64_t now = platform::NowMs();
+  if (now >= d->deadline) return 0;
+  uint64_t left = d->deadline - now;
+  return left < static_cast<uint64_t>(kDfuRequestTimeoutMs) ? static_cast<int>(left)
+                                                            : kDfuRequestTimeoutMs;
+}
+
 // The configuration descriptor set, read on first need: the class requests go to the DFU
 // interface's number, and the functional descriptor lives there.
 uint32_t LoadConfig(DfuDeviceHandle d) {
@@ -61,8 +74,10 @@ uint32_t Out(DfuDeviceHandle d, uint8_t request, uint16_t value, const uint8_t* 
   if (!d) return STDFU_BADPARAMETER;
   uint32_t config = LoadConfig(d);
   if (config != STDFU_NOERROR) return config;
+  int timeout = TimeoutFor(d);
+  if (timeout == 0) return STDFU_REQUESTTIMEOUT;
   int rc = d->usb->ControlTransfer(kClassOut, request, value, d->config.interfaceNumber,
-                                   const_cast<uint8_t*>(data), length, kDfuRequestTimeoutMs);
+                                   const_cast<uint8_t*>(data), length, timeout);
   if (rc >= 0 && rc != length) return STDFU_REQUESTERROR;
   return MapUsb(rc);
 }
@@ -73,8 +88,10 @@ uint32_t In(DfuDeviceHandle d, uint8_t request, uint16_t value, uint8_t* data, u
   *moved = 0;
   uint32_t config = LoadConfig(d);
   if (config != STDFU_NOERROR) return config;
+  int timeout = TimeoutFor(d);
+  if (timeout == 0) return STDFU_REQUESTTIMEOUT;
   int rc = d->usb->ControlTransfer(kClassIn, request, value, d->config.interfaceNumber, data, length,
-                                   kDfuRequestTimeoutMs);
+                                   timeout);
   if (rc >= 0) *moved = rc;
   return MapUsb(rc);
 }
@@ -133,6 +150,14 @@ uint32_t STDFU_Close(DfuDeviceHandle* device) {
   return STDFU_NOERROR;
 }
 
+uint32_t STDFU_SetDeadline(DfuDeviceHandle device, uint64_t atMs) {
+  if (!device) return STDFU_BADPARAMETER;
+  device->deadline = atMs;
+  return STDFU_NOERROR;
+}
+
+uint64_t STDFU_GetDeadline(DfuDeviceHandle device) { return device ? device->deadline : 0; }
+
 uint32_t STDFU_GetDeviceDescriptor(DfuDeviceHandle device, uint8_t descriptor[18]) {
   if (!device || !descriptor) return STDFU_BADPARAMETER;
   int rc = device->usb->GetDeviceDescriptor(descriptor);
@@ -165,8 +190,9 @@ uint32_t STDFU_GetAlternate(DfuDeviceHandle device, uint32_t index, uint8_t* alt
 
 uint32_t STDFU_GetStringDescriptor(DfuDeviceHandle device, uint32_t index, std::string* text) {
   if (!device || !text || index > 255) return STDFU_BADPARAMETER;
-  return MapUsb(
-      device->usb->GetStringDescriptor(static_cast<uint8_t>(index), text, kDfuRequestTimeoutMs));
+  int timeout = TimeoutFor(device);
+  if (timeout == 0) return STDFU_REQUESTTIMEOUT;
+  return MapUsb(device->usb->GetStringDescriptor(static_cast<uint8_t>(index), text, timeout));
 }
 
 uint32_t STDFU_SelectCurrentConfiguration(DfuDeviceHandle device, uint32_t configuration,
@@ -175,6 +201,8 @@ uint32_t STDFU_SelectCurrentConfiguration(DfuDeviceHandle device, uint32_t confi
     return STDFU_BADPARAMETER;
   uint32_t config = LoadConfig(device);
   if (config != STDFU_NOERROR) return config;
+  // The system's own time-out for SET_INTERFACE cannot be cut: it must fit in what is left.
+  if (device->deadline && TimeoutFor(device) < kDfuRequestTimeoutMs) return STDFU_REQUESTTIMEOUT;
   uint8_t number = device->config.interfaceNumber;
   if (device->usb->ClaimInterface(number) != platform::kUsbOk) return STDFU_CONFIGURATIONERROR;
   int rc = device->usb->SetAltSetting(number, static_cast<uint8_t>(alternate));

@@ -23,6 +23,14 @@ constexpr int kDfuRequestTimeoutMs = 5000;
 uint32_t STDFU_Open(const char* path, DfuDeviceHandle* device);
 // Releases the interface, closes and frees the device; *device becomes null.
 uint32_t STDFU_Close(DfuDeviceHandle* device);
+// Ours: a moment (platform::NowMs) after which requests on this handle no longer wait. Each
+// request's time-out is cut to the time left; once the moment has passed a request fails at once
+// with STDFU_REQUESTTIMEOUT without reaching the device, and selecting an alternate setting (whose
+// time-out the system fixes at about kDfuRequestTimeoutMs) needs that much time left. 0 (the
+// default): no deadline. So a caller on the window's thread bounds a whole exchange with a device
+// that has stopped answering.
+uint32_t STDFU_SetDeadline(DfuDeviceHandle device, uint64_t atMs);
+uint64_t STDFU_GetDeadline(DfuDeviceHandle device);
 
 // The 18-byte device descriptor as the device gives it; STDFU_DESCRIPTORNOTFOUND when it
 // cannot be read.

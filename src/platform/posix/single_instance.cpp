@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/control_protocol.h"
@@ -25,7 +26,7 @@ namespace {
 
 constexpr int kRequestTimeoutMs = 2000;  // a client gets this long to send its request
 constexpr int kReplyTimeoutMs = 60000;   // a start may test the server and talk to the reader
-constexpr int kUpgradeReplyTimeoutMs = 15 * 60 * 1000;  // a whole flash, erase to leave
+constexpr int kNoTimeout = -1;           // an upgrade's answer: the flash bounds itself
 constexpr size_t kRequestMax = 64;
 constexpr size_t kReplyMax = 1024;  // a status line of the flashing dialog
 
@@ -90,10 +91,30 @@ class FileLock : public InstanceLock {
   int fd_;
 };
 
+// An "upgrade" request's connection, kept open until its answer: the last holder closes it.
+class PendingConnection {
+ public:
+  explicit PendingConnection(int fd) : fd_(fd) {}
+  ~PendingConnection() {
+    if (fd_ >= 0) close(fd_);
+  }
+  void Answer(const std::string& text) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (answered_ || fd_ < 0) return;
+    answered_ = true;
+    SendText(fd_, text);
+  }
+
+ private:
+  std::mutex lock_;
+  int fd_;
+  bool answered_ = false;
+};
+
 class SocketListener : public ControlListener {
  public:
   SocketListener(int listenFd, std::function<long(int, int)> onCommand,
-                 std::function<void()> onShow, std::function<long(std::string*)> onUpgrade)
+                 std::function<void()> onShow, std::function<void(UpgradeReply)> onUpgrade)
       : listenFd_(listenFd),
         onCommand_(std::move(onCommand)),
         onShow_(std::move(onShow)),
@@ -146,9 +167,16 @@ class SocketListener : public ControlListener {
       return;
     }
     if (command == kControlUpgrade) {
-      std::string status;
-      long result = onUpgrade_ ? onUpgrade_(&status) : kUpgradeNoDevice;
-      SendText(client, FormatUpgradeReply(result, status));
+      if (!onUpgrade_) {
+        SendText(client, FormatUpgradeReply(kUpgradeNoDevice, ""));
+        return;
+      }
+      // The flash may take minutes: the connection waits for its answer on its own, and this
+      // thread goes back to serving the others (a "status", a second start's "show").
+      auto connection = std::make_shared<PendingConnection>(fcntl(client, F_DUPFD_CLOEXEC, 0));
+      onUpgrade_([connection](long result, const std::string& status) {
+        connection->Answer(FormatUpgradeReply(result, status));
+      });
       return;
     }
     long result = onCommand_ ? onCommand_(command, argument) : 0;
@@ -159,19 +187,23 @@ class SocketListener : public ControlListener {
   int stopPipe_[2] = {-1, -1};
   std::function<long(int, int)> onCommand_;
   std::function<void()> onShow_;
-  std::function<long(std::string*)> onUpgrade_;
+  std::function<void(UpgradeReply)> onUpgrade_;
   std::thread thread_;
 };
 
-// Sends one request and reads the one-line answer.
-bool Exchange(const std::string& request, std::string* reply,
-              int timeoutMs = kReplyTimeoutMs) {
+// Sends one request and reads the one-line answer. *connected (optional) tells whether anybody
+// took the request.
+bool Exchange(const std::string& request, std::string* reply, int timeoutMs = kReplyTimeoutMs,
+              bool* connected = nullptr) {
+  if (connected) *connected = false;
   sockaddr_un address;
   if (!FillAddress(&address)) return false;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            SendText(fd, request) && ReadLine(fd, reply, timeoutMs, kReplyMax);
+            SendText(fd, request);
+  if (connected) *connected = ok;
+  ok = ok && ReadLine(fd, reply, timeoutMs, kReplyMax);
   close(fd);
   return ok;
 }
@@ -211,15 +243,18 @@ bool SendControlCommand(const std::string&, int command, int argument, long* res
 
 bool ControlChannelCarriesUpgrade() { return true; }
 
-bool SendUpgradeCommand(long* result, std::string* statusLine) {
+UpgradeExchange SendUpgradeCommand(long* result, std::string* statusLine) {
   std::string reply;
-  return Exchange(FormatControlRequest(kControlUpgrade, 0), &reply, kUpgradeReplyTimeoutMs) &&
-         ParseUpgradeReply(reply, result, statusLine);
+  bool connected = false;
+  if (Exchange(FormatControlRequest(kControlUpgrade, 0), &reply, kNoTimeout, &connected) &&
+      ParseUpgradeReply(reply, result, statusLine))
+    return UpgradeExchange::kAnswered;
+  return connected ? UpgradeExchange::kNoAnswer : UpgradeExchange::kNoInstance;
 }
 
 std::unique_ptr<ControlListener> StartControlListener(std::function<long(int, int)> onCommand,
                                                       std::function<void()> onShow,
-                                                      std::function<long(std::string*)> onUpgrade) {
+                                                      std::function<void(UpgradeReply)> onUpgrade) {
   sockaddr_un address;
   if (RuntimeDir().empty() || !FillAddress(&address)) return nullptr;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -54,11 +54,11 @@ bool SendControlCommand(const std::string& windowTitle, int command, int argumen
 
 bool ControlChannelCarriesUpgrade() { return false; }
 
-bool SendUpgradeCommand(long*, std::string*) { return false; }
+UpgradeExchange SendUpgradeCommand(long*, std::string*) { return UpgradeExchange::kNoInstance; }
 
 std::unique_ptr<ControlListener> StartControlListener(std::function<long(int, int)>,
                                                       std::function<void()>,
-                                                      std::function<long(std::string*)>) {
+                                                      std::function<void(UpgradeReply)>) {
   return std::make_unique<NoListener>();
 }
 

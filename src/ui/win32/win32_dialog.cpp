@@ -149,6 +149,13 @@ INT_PTR Win32DialogPeer::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return Answer(hwnd, TRUE);
     case WM_POWERBROADCAST:
       return Answer(hwnd, dialog_.DeliverPowerBroadcast(static_cast<int>(wp)));
+    case WM_QUERYENDSESSION:
+      // Every top-level window is asked; one FALSE holds the session's end (Windows then shows
+      // the reason given with ShutdownBlockReasonCreate).
+      return Answer(hwnd, dialog_.DeliverQueryEndSession() ? TRUE : FALSE);
+    case WM_ENDSESSION:
+      if (wp) dialog_.DeliverEndSession();
+      return Answer(hwnd, 0);
     case WM_LBUTTONDBLCLK:
       dialog_.DeliverLeftDoubleClick(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
       return FALSE;

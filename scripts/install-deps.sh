@@ -10,7 +10,7 @@ packages=(
   socat umockdev xvfb imagemagick fonts-wqy-microhei x11-utils libxtst6
   qt6-base-dev qt6-qpa-plugins libgl-dev libxcb1-dev fonts-noto-cjk trayer xdotool openbox
   python3 openssl curl procps dbus-daemon
-  nsis lintian debootstrap
+  nsis lintian appstream debootstrap
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -9,6 +9,7 @@
 namespace app {
 namespace {
 const char kAutostartName[] = "OvraNetService";
+const char kAutostartIcon[] = "ovra7server";  // the icon the Linux package installs
 }
 
 bool IsAutostartRegistered() {
@@ -26,7 +27,7 @@ bool ToggleAutostartRegistration(bool clickState, const std::string& executableP
     case platform::AutostartState::kAbsent: {
       if (executablePath.empty()) return false;
       std::string command = "\"" + executablePath + "\"";
-      return platform::AddAutostart(kAutostartName, command) ? true : clickState;
+      return platform::AddAutostart(kAutostartName, command, kAutostartIcon) ? true : clickState;
     }
     case platform::AutostartState::kPresent:
       return platform::RemoveAutostart(kAutostartName) ? false : clickState;

@@ -3,8 +3,6 @@
 
 namespace app {
 
-const char* const kMainWindowTitle = "读卡器设置";
-
 namespace {
 
 using ui::ControlKind;

@@ -2,6 +2,7 @@
 // the window logic addresses. Portable data.
 #pragma once
 
+#include "app/main_window_title.h"
 #include "ui/dialog_template.h"
 
 namespace app {
@@ -70,7 +71,6 @@ constexpr int kIconUsb = 134;
 
 constexpr int kMainTemplateId = 129;
 constexpr int kAboutTemplateId = 132;
-extern const char* const kMainWindowTitle;  // "读卡器设置"
 
 ui::DialogTemplate MainWindowTemplate();
 ui::DialogTemplate AboutTemplate();

@@ -16,8 +16,11 @@ enum class AutostartState {
 
 AutostartState QueryAutostart(const std::string& name);
 
-// Stores command (already quoted by the caller) under name. true on success.
-bool AddAutostart(const std::string& name, const std::string& command);
+// Stores command (already quoted by the caller: one executable path in double quotes) under
+// name. Linux: the entry also names the executable as TryExec and, when given, the icon
+// (an icon theme name); Windows has no place for an icon there. true on success.
+bool AddAutostart(const std::string& name, const std::string& command,
+                  const std::string& iconName = std::string());
 
 // Removes the registration. true on success.
 bool RemoveAutostart(const std::string& name);

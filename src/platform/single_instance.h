@@ -29,6 +29,11 @@ bool ShowRunningInstance(const std::string& windowTitle);
 // it did not answer.
 bool SendControlCommand(const std::string& windowTitle, int command, int argument, long* result);
 
+// Whether an instance runs in this session, for telling "nobody there" from "it did not
+// answer" after a send failed. Windows: a window with that title exists. Linux: the control
+// socket accepts a connection (which is closed at once, without a request).
+bool InstanceRunning(const std::string& windowTitle);
+
 class ControlListener {
  public:
   virtual ~ControlListener() = default;  // stops listening and waits for the listener thread

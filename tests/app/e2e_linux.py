@@ -130,11 +130,11 @@ def main():
         code, out = control("status")
         check(code == 0 and out.lstrip("-").isdigit(), "--control status prints a result: " + out)
         code, out = control("mode", "3")
-        check(code == 0 and out == "-1", "--control mode 3 gives -1")
+        check(code == 2 and out == "", "--control mode 3 is a usage error (exit 2), not sent")
         code, out = control("mode", "1")
         check(code == 0 and out == "1", "--control mode 1 gives 1")
         code, out = control("bogus")
-        check(code == 1, "--control with a bad command exits 1")
+        check(code == 2, "--control with a bad command is a usage error (exit 2)")
         # No USB device here: the pending check finds no reader in DFU mode and runs no dialog.
         upgrade = subprocess.run([args.server, "--control", "upgrade"], env=env,
                                  capture_output=True, text=True, timeout=60)
@@ -168,9 +168,9 @@ def main():
         check(wait_for(lambda: reader_err.text().count("DisconnectPlatform") > frames_before, 30),
               "SIGTERM told the reader DisconnectPlatform before the port closed")
         code, out = control("status")
-        check(code == 2, "--control without a running instance exits 2")
+        check(code == 3, "--control without a running instance exits 3")
         code, out = control("upgrade")
-        check(code == 2, "--control upgrade without a running instance exits 2")
+        check(code == 3, "--control upgrade without a running instance exits 3")
         check(not os.path.exists(os.path.join(run, "ovra7server.sock")),
               "the control socket is gone")
     finally:

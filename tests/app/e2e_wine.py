@@ -120,7 +120,7 @@ def port_checks(args, prefix, program, base):
     code, out = control("mode", "2")
     check(code == 0 and out == "1", "--control mode 2 is accepted: " + out)
     code, out = control("mode", "3")
-    check(code == 0 and out == "-1", "--control mode 3 gives -1")
+    check(code == 2 and out == "", "--control mode 3 is a usage error (exit 2), not sent")
     code, out = control("stop")
     check(code == 0 and out == "1", "--control stop gives 1")
     check(wait_for(lambda: "DisconnectPlatform" in reader_err.text(), 30),
@@ -128,7 +128,7 @@ def port_checks(args, prefix, program, base):
     program.terminate()
     program.wait(timeout=60)
     code, out = control("status")
-    check(code == 2, "--control with no window exits 2")
+    check(code == 3, "--control with no window exits 3")
     if check.failures:
         print("reader-sim said:\n" + reader_err.text()[-3000:])
     return processes

@@ -66,13 +66,17 @@ std::string ReadAll(const std::string& path) {
 
 }  // namespace
 
+// TryExec names the executable, so that the session skips the entry once the program is
+// removed; Icon is the one the package installs.
 TEST(PosixDesktop, AutostartEntryHoldsTheQuotedPathAndTogglesBothWays) {
   testsupport::TempFolder temp;
   ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
   EXPECT_FALSE(app::IsAutostartRegistered());
   EXPECT_TRUE(app::ToggleAutostartRegistration(true));
   std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
-  EXPECT_NE(std::string::npos, entry.find("Exec=\"" + platform::ExecutablePath() + "\"\n"));
+  EXPECT_NE(std::string::npos, entry.find("\nExec=\"" + platform::ExecutablePath() + "\"\n"));
+  EXPECT_NE(std::string::npos, entry.find("\nTryExec=" + platform::ExecutablePath() + "\n"));
+  EXPECT_NE(std::string::npos, entry.find("\nIcon=ovra7server\n")) << entry;
   EXPECT_TRUE(app::IsAutostartRegistered());
   // Some other command still counts as registered; the click removes it.
   ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/elsewhere/ovra7server\""));
@@ -89,6 +93,8 @@ TEST(PosixDesktop, AutostartEntryEscapesWhatTheLauncherWouldReadOtherwise) {
   std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
   EXPECT_NE(std::string::npos,
             entry.find("Exec=\"/opt/a \\\\$b\\\\\"c\\\\`d\\\\\\\\e%%f\\nTerminal=true/x\"\n"))
+      << entry;
+  EXPECT_NE(std::string::npos, entry.find("\nTryExec=/opt/a $b\"c`d\\\\e%f\\nTerminal=true/x\n"))
       << entry;
   EXPECT_EQ(std::string::npos, entry.find("\nTerminal=true/x")) << entry;
   EXPECT_NE(std::string::npos, entry.find("\nTerminal=false\n")) << entry;

@@ -3,7 +3,7 @@
 # as a user would, runs the program, checks the udev rules and the maintainer scripts, removes
 # and purges it. Prints "ok"/"FAIL" per check; exit 1 on any failure, 77 when the mirror cannot
 # be reached (nothing about the package was tried then).
-# Usage (inside): deb_chroot_inside.sh /tmp/PACKAGE.deb VERSION
+# Usage (inside): deb_chroot_inside.sh /tmp/PACKAGE.deb DEBIAN_VERSION PROGRAM_VERSION
 set -u
 # It changes the system it runs on (users, udevadm, /sys, /run/udev): only in our chroot.
 if [ ! -e /etc/package-test-chroot ]; then
@@ -12,6 +12,7 @@ if [ ! -e /etc/package-test-chroot ]; then
 fi
 deb=$1
 version=$2
+program_version=$3
 failures=0
 export DEBIAN_FRONTEND=noninteractive
 
@@ -53,14 +54,17 @@ echo "$*" >>/tmp/udevadm.log
 EOF
 chmod 755 /usr/bin/udevadm
 
-# --- install: apt-get pulls the dependencies dpkg-shlibdeps computed ---
-if apt-get install -y -q "$deb" >/tmp/apt-install.log 2>&1; then
-    echo "ok   apt-get install $(basename "$deb")"
+# --- install: apt-get pulls the dependencies dpkg-shlibdeps computed and the ones named by
+# hand; without the recommended font, which a minimal installation goes without ---
+if apt-get install -y -q --no-install-recommends "$deb" >/tmp/apt-install.log 2>&1; then
+    echo "ok   apt-get install --no-install-recommends $(basename "$deb")"
 else
     tail -20 /tmp/apt-install.log
-    echo "FAIL apt-get install $(basename "$deb")"
+    echo "FAIL apt-get install --no-install-recommends $(basename "$deb")"
     exit 1
 fi
+check "Qt's platform plugins came with it (qt6-qpa-plugins)" \
+    test "$(dpkg-query -W -f='${Status}' qt6-qpa-plugins 2>/dev/null)" = "install ok installed"
 check "dpkg knows ovra7server $version" \
     test "$(dpkg-query -W -f='${Status} ${Version}' ovra7server)" = "install ok installed $version"
 for path in /usr/bin/ovra7server /usr/share/applications/ovra7server.desktop \
@@ -71,15 +75,15 @@ for path in /usr/bin/ovra7server /usr/share/applications/ovra7server.desktop \
         /usr/share/man/man1/ovra7server.1.gz \
         /usr/lib/systemd/user/ovra7server-headless.service \
         /usr/lib/udev/rules.d/70-ovra7server.rules \
-        /usr/share/doc/ovra7server/copyright /usr/share/doc/ovra7server/changelog.gz; do
+        /usr/share/doc/ovra7server/copyright /usr/share/doc/ovra7server/changelog.Debian.gz; do
     check "installed $path" test -s "$path"
 done
 check "the user unit is installed, not enabled" \
     test ! -e /etc/systemd/user/default.target.wants/ovra7server-headless.service
 check "the man page carries the version" \
-    sh -c "zcat /usr/share/man/man1/ovra7server.1.gz | grep -q 'ovra7server $version'"
-check "ovra7server --version prints the package's version" \
-    test "$(ovra7server --version)" = "ovra7server $version"
+    sh -c "zcat /usr/share/man/man1/ovra7server.1.gz | grep -q 'ovra7server $program_version'"
+check "ovra7server --version prints the program's version" \
+    test "$(ovra7server --version)" = "ovra7server $program_version"
 check "the postinst did nothing where udev does not run" test ! -e /tmp/udevadm.log
 
 # --- a short headless start as an ordinary user ---
@@ -98,8 +102,13 @@ setpriv --reuid=reader-user --regid=reader-user --init-groups \
 pid=$!
 check "--headless starts and listens on its control socket" \
     wait_for 20 test -S "$runtime/ovra7server.sock"
-control_status() { as_user ovra7server --control status >/tmp/status.out; }
-check "--control status gets an answer from it" wait_for 10 control_status
+# No reader here: the instance answers -1, which is a failed command (exit 1), not a missing
+# instance (exit 3).
+control_status() {
+    as_user ovra7server --control status >/tmp/status.out
+    [ $? -eq 1 ] && [ "$(cat /tmp/status.out)" = "-1" ]
+}
+check "--control status gets an answer from it (-1, exit 1: no reader)" wait_for 10 control_status
 kill -TERM "$pid"
 wait "$pid"
 code=$?
@@ -140,15 +149,26 @@ usb_device 1-9 1234 5678
 child "$pci/1-9/1-9:1.0/tty/ttyACM1" tty 166 1 ttyACM1
 child "$pci/1-9/1-9:1.1/0003:1234:5678.0003/hidraw/hidraw2" hidraw 240 2 hidraw2
 
+udev_test() {  # what udevadm test says of a device
+    SYSTEMD_DEVICE_VERIFY_SYSFS=0 /usr/bin/udevadm.real test --action=add "$1" 2>&1
+}
 tags_of() {  # the TAGS udevadm test gives a device; rule errors make it fail
     local out
-    out=$(SYSTEMD_DEVICE_VERIFY_SYSFS=0 /usr/bin/udevadm.real test --action=add "$1" 2>&1)
-    if grep '70-ovra7server\.rules:' <<<"$out"; then
+    out=$(udev_test "$1")
+    # Our file is named only for its assignments of GROUP and MODE, and for errors.
+    if grep '70-ovra7server\.rules:' <<<"$out" | grep -v -E 'rules:[0-9]+ (GROUP|MODE) [0-9]+$'; then
         echo "rule error"
         return
     fi
     sed -n 's/^TAGS=//p' <<<"$out"
 }
+# The group and mode the device node gets (the last rule that sets them wins).
+group_of() { udev_test "$1" | sed -n 's/.*rules:[0-9]* GROUP \([0-9]*\)$/\1/p' | tail -n 1; }
+mode_of() { udev_test "$1" | sed -n 's/.*rules:[0-9]* MODE \([0-7]*\)$/\1/p' | tail -n 1; }
+plugdev=$(getent group plugdev | cut -d: -f3)
+in_plugdev() { [ -n "$plugdev" ] && [ "$(group_of "$1")" = "$plugdev" ] && [ "$(mode_of "$1")" = 0660 ]; }
+not_in_plugdev() { [ "$(group_of "$1")" != "$plugdev" ]; }
+mm_ignores() { udev_test "$1" | grep -qx 'ID_MM_DEVICE_IGNORE=1'; }
 has_uaccess() { [[ "$(tags_of "$1")" == *:uaccess:* ]]; }
 lacks_uaccess() { [[ "$(tags_of "$1")" != *uaccess* && "$(tags_of "$1")" != "rule error" ]]; }
 check "udevadm reads the rules without an error" \
@@ -160,7 +180,25 @@ check "uaccess: reader 0400:c35a serial port" has_uaccess "$pci/1-4/1-4:1.0/tty/
 check "uaccess: reader 0483:a19b HID interface" \
     has_uaccess "$pci/1-5/1-5:1.0/0003:0483:A19B.0002/hidraw/hidraw1"
 check "uaccess: DFU-mode device 0483:df11" has_uaccess "$pci/1-6"
-check "uaccess: DFU-mode device 0483:a19b" has_uaccess "$pci/1-5"
+check "no uaccess: the reader's 0483:a19b as a whole (its HID interface, no DFU-mode device)" \
+    lacks_uaccess "$pci/1-5"
+# Users who are not at the seat: plugdev for the HID interface and the DFU-mode device
+# (the serial ports are dialout's by Debian's own rules).
+check "plugdev, 0660: reader 0425:8159 HID interface" \
+    in_plugdev "$pci/1-3/1-3:1.2/0003:0425:8159.0001/hidraw/hidraw0"
+check "plugdev, 0660: reader 0483:a19b HID interface" \
+    in_plugdev "$pci/1-5/1-5:1.0/0003:0483:A19B.0002/hidraw/hidraw1"
+check "plugdev, 0660: DFU-mode device 0483:df11" in_plugdev "$pci/1-6"
+check "not plugdev: another USB device" not_in_plugdev "$pci/1-9"
+check "not plugdev: another device's HID interface" \
+    not_in_plugdev "$pci/1-9/1-9:1.1/0003:1234:5678.0003/hidraw/hidraw2"
+check "ModemManager leaves the reader's serial port alone (0425:8159)" \
+    mm_ignores "$pci/1-3/1-3:1.0/tty/ttyACM0"
+check "ModemManager leaves the reader's serial port alone (0400:c35a)" \
+    mm_ignores "$pci/1-4/1-4:1.0/tty/ttyUSB0"
+check "ModemManager may probe another device's serial port" \
+    sh -c "! SYSTEMD_DEVICE_VERIFY_SYSFS=0 /usr/bin/udevadm.real test --action=add \
+        $pci/1-9/1-9:1.0/tty/ttyACM1 2>&1 | grep -qx ID_MM_DEVICE_IGNORE=1"
 check "no uaccess: the reader's USB device in serial mode" lacks_uaccess "$pci/1-3"
 check "no uaccess: another device's serial port" lacks_uaccess "$pci/1-9/1-9:1.0/tty/ttyACM1"
 check "no uaccess: another device's HID interface" \

@@ -7,10 +7,11 @@
 # folder ($OVRA7_CACHE_DIR, default ~/.cache/ovra7), so a rerun downloads only the package's
 # dependencies. The mirror is the one this machine's apt uses ($OVRA7_DEBIAN_MIRROR overrides).
 # Exit 77 (skipped) without root, debootstrap or unshare, or when the mirror cannot be reached.
-# Usage: deb_chroot_test.sh PACKAGE.deb VERSION
+# Usage: deb_chroot_test.sh PACKAGE.deb DEBIAN_VERSION PROGRAM_VERSION
 set -euo pipefail
 deb=$(realpath "$1")
 version=$2
+program_version=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null || ! command -v unshare >/dev/null; then
@@ -76,5 +77,5 @@ cp "$here/deb_chroot_inside.sh" "$root/tmp/"
 
 # A mount namespace of its own: /proc is mounted for the chroot and gone when this ends.
 unshare --mount --propagation private --fork bash -c '
-    mount -t proc proc "$1/proc" && exec chroot "$1" /bin/bash /tmp/deb_chroot_inside.sh "$2" "$3"
-' _ "$root" "/tmp/$(basename "$deb")" "$version"
+    mount -t proc proc "$1/proc" && exec chroot "$1" /bin/bash /tmp/deb_chroot_inside.sh "$2" "$3" "$4"
+' _ "$root" "/tmp/$(basename "$deb")" "$version" "$program_version"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_status.h"
 #include "dfu/dfuse/dfu_file_format.h"
 #include "ovra7_version.h"
 #include "platform/paths.h"
@@ -17,12 +18,18 @@ const char kUsage[] =
     "       dfu-tool pack [--vid 0483] [--pid df11] [--release ffff] [--alt 0]\n"
     "                     [--name TEXT] ADDRESS FILE.bin OUT.dfu\n"
     "       dfu-tool --help | --version\n"
-    "Numbers are hexadecimal (ADDRESS with or without 0x).\n";
+    "Numbers are hexadecimal (ADDRESS with or without 0x).\n"
+    "info fails (exit 1) on a package whose CRC or layout is bad.\n";
 
-// Bad use: the usage on standard error, exit 2.
+void PrintUsage(std::FILE* to) {
+  std::fputs(kUsage, to);
+  std::fprintf(to, "%s.\n", app::kExitStatusHelp);
+}
+
+// Bad use: the usage on standard error.
 int Usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
+  PrintUsage(stderr);
+  return app::kExitUsage;
 }
 
 bool ReadFile(const char* path, std::vector<uint8_t>* out) {
@@ -51,7 +58,7 @@ int Info(const char* path) {
   std::vector<uint8_t> bytes;
   if (!ReadFile(path, &bytes)) {
     std::fprintf(stderr, "cannot read %s\n", path);
-    return 1;
+    return app::kExitFailed;
   }
   std::printf("file:    %s (%zu bytes)\n", path, bytes.size());
   bool crcGood = false;
@@ -70,7 +77,7 @@ int Info(const char* path) {
   std::string why;
   if (!ParseDfuFile(bytes.data(), bytes.size(), &file, &why)) {
     std::printf("layout:  BAD (%s)\n", why.c_str());
-    return 1;
+    return app::kExitFailed;
   }
   std::printf("vendor:  0x%04X\nproduct: 0x%04X\nrelease: 0x%04X\nDFU:     0x%04X\n", file.idVendor,
               file.idProduct, file.bcdDevice, file.bcdDfu);
@@ -87,7 +94,7 @@ int Info(const char* path) {
                   el.data.size());
     }
   }
-  return crcGood ? 0 : 1;
+  return crcGood ? app::kExitDone : app::kExitFailed;
 }
 
 int Pack(int argc, char** argv) {
@@ -119,12 +126,12 @@ int Pack(int argc, char** argv) {
   element.address = address;
   if (!ReadFile(argv[i + 1], &element.data)) {
     std::fprintf(stderr, "cannot read %s\n", argv[i + 1]);
-    return 1;
+    return app::kExitFailed;
   }
   if (element.data.empty() ||
       address + static_cast<uint64_t>(element.data.size()) > 0x100000000ull) {
     std::fprintf(stderr, "the binary is empty or runs past the 32-bit address space\n");
-    return 1;
+    return app::kExitFailed;
   }
   if (name.size() > kDfuTargetNameSize - 1) name.resize(kDfuTargetNameSize - 1);
   DfuFileData file;
@@ -143,24 +150,24 @@ int Pack(int argc, char** argv) {
   if (out) ok = std::fclose(out) == 0 && ok;
   if (!ok) {
     std::fprintf(stderr, "cannot write %s\n", argv[i + 2]);
-    return 1;
+    return app::kExitFailed;
   }
   std::printf("wrote %s: %zu bytes, 0x%04X:0x%04X, alternate %u, at 0x%08X\n", argv[i + 2],
               bytes.size(), static_cast<unsigned>(vid), static_cast<unsigned>(pid),
               static_cast<unsigned>(alt), static_cast<unsigned>(address));
-  return 0;
+  return app::kExitDone;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
-    std::fputs(kUsage, stdout);
-    return 0;
+    PrintUsage(stdout);
+    return app::kExitDone;
   }
   if (argc == 2 && !std::strcmp(argv[1], "--version")) {
     std::printf("dfu-tool %s\n", OVRA7_VERSION_TEXT);
-    return 0;
+    return app::kExitDone;
   }
   if (argc == 3 && !std::strcmp(argv[1], "info")) return Info(argv[2]);
   if (argc >= 5 && !std::strcmp(argv[1], "pack")) return Pack(argc, argv);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/exit_status.h"
 #include "options.h"
 #include "ovra7_version.h"
 #include "platform/clock.h"
@@ -155,22 +156,22 @@ int main(int argc, char** argv) {
   std::string error;
   if (!readersim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &o, &error)) {
     std::fprintf(stderr, "reader-sim: %s\n%s", error.c_str(), readersim::UsageText().c_str());
-    return 2;
+    return app::kExitUsage;
   }
   if (o.help) {
     std::printf("%s", readersim::UsageText().c_str());
-    return 0;
+    return app::kExitDone;
   }
   if (o.version) {
     std::printf("reader-sim %s\n", OVRA7_VERSION_TEXT);
-    return 0;
+    return app::kExitDone;
   }
   platform::NetStartup();
   readersim::UseBinaryStdout();
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   std::unique_ptr<platform::SerialPort> port = OpenPort(o);
-  if (!port) return 1;
+  if (!port) return app::kExitFailed;
 
   testsupport::SimulatedReader reader(std::move(port), o.reader);
   std::mutex relayedLock;
@@ -277,5 +278,5 @@ int main(int argc, char** argv) {
     std::filesystem::remove(o.ptyLink, ec);
   }
   platform::NetCleanup();
-  return 0;
+  return app::kExitDone;
 }

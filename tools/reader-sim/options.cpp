@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "app/exit_status.h"
+
 namespace readersim {
 namespace {
 
@@ -56,7 +58,8 @@ std::string UsageText() {
          "  --pattern-bytes N --pattern-ms N      size and period of the pattern frames\n"
          "  --seconds S           stop after S seconds (0: at end of stdin, or never)\n"
          "  --quiet               no line per frame on stderr\n"
-         "  --help                this help; --version: name and version\n";
+         "  --help                this help; --version: name and version\n" +
+         std::string(app::kExitStatusHelp) + " (the port does not open).\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {

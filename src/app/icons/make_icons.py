@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Draws the tray program's three icons (application, Cat1 mode, USB mode) and writes them in
-every form the two systems use: .ico (16, 32 and 48 pixels, 32-bit BGRA with an AND mask) for
-the Windows resources, PNG at 16, 32 and 48 pixels and a scalable SVG for Linux desktops and the
-tray. One drawing per icon feeds all three, so the artwork stays the same everywhere.
+every form the two systems use: .ico (16, 32 and 48 pixels, 32-bit BGRA with an AND mask; the
+application icon also at 256 pixels, stored as PNG as Windows expects at that size, for the
+shell's large views and the installer) for the Windows resources, PNG at 16, 32 and 48 pixels and
+a scalable SVG for Linux desktops and the tray. One drawing per icon feeds all three, so the artwork stays the same everywhere.
 
 Usage: make_icons.py [OUTPUT_FOLDER]   (default: the folder of this script)"""
 import os
@@ -11,6 +12,7 @@ import sys
 import zlib
 
 SIZES = (16, 32, 48)
+LARGE = 256  # the application icon's extra .ico size
 SVG_SIZE = 48  # the SVG's coordinate space; it scales to any size
 
 
@@ -121,12 +123,13 @@ def dib(img):
     return header + bytes(pixels) + bytes(mask)
 
 
-def ico(painter):
-    images = [dib(raster(painter, n)) for n in SIZES]
+def ico(painter, sizes=SIZES):
+    """An .ico; sizes of 256 are stored as PNG, whose directory entry writes 256 as 0."""
+    images = [png(raster(painter, n)) if n >= 256 else dib(raster(painter, n)) for n in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
-    for n, data in zip(SIZES, images):
-        out += struct.pack("<BBBBHHII", n, n, 0, 0, 1, 32, len(data), offset)
+    for n, data in zip(sizes, images):
+        out += struct.pack("<BBBBHHII", n % 256, n % 256, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     return out + b"".join(images)
 
@@ -159,7 +162,8 @@ def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     os.makedirs(folder, exist_ok=True)
     for name, painter in (("app", card), ("cat1", cat1), ("usb", usb)):
-        write(os.path.join(folder, name + ".ico"), ico(painter))
+        sizes = SIZES + (LARGE,) if name == "app" else SIZES
+        write(os.path.join(folder, name + ".ico"), ico(painter, sizes))
         write(os.path.join(folder, name + ".svg"), svg(painter))
         for n in SIZES:
             write(os.path.join(folder, "%s-%d.png" % (name, n)), png(raster(painter, n)))

@@ -19,24 +19,11 @@ std::string AutostartDir() {
 
 std::string EntryPath(const std::string& name) { return AutostartDir() + "/" + name + ".desktop"; }
 
-// The Exec value for a command the caller quoted as one argument ("path"). Inside a quoted
-// argument the desktop's launcher reads ", `, $ and \ only behind a backslash and % as a field
-// code, and the value itself is a desktop-file string whose backslashes and line ends are
-// escaped again; a path holding any of these would otherwise not start, or a line end in it
-// would add keys of its own to the entry.
-std::string ExecValue(const std::string& command) {
-  std::string arg = command;
-  if (arg.size() >= 2 && arg.front() == '"' && arg.back() == '"')
-    arg = arg.substr(1, arg.size() - 2);
-  std::string quoted = "\"";
-  for (char c : arg) {
-    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-    if (c == '%') quoted += '%';
-    quoted += c;
-  }
-  quoted += '"';
+// A value as a desktop-file string: backslashes and line ends escaped, so that no value can
+// end early or add keys of its own to the entry.
+std::string DesktopString(const std::string& text) {
   std::string value;
-  for (char c : quoted) {
+  for (char c : text) {
     if (c == '\\') {
       value += "\\\\";
     } else if (c == '\n') {
@@ -50,6 +37,27 @@ std::string ExecValue(const std::string& command) {
   return value;
 }
 
+// The command the caller quoted as one argument ("path"), without its quotes.
+std::string Unquoted(const std::string& command) {
+  if (command.size() >= 2 && command.front() == '"' && command.back() == '"')
+    return command.substr(1, command.size() - 2);
+  return command;
+}
+
+// The Exec value for a command the caller quoted as one argument. Inside a quoted argument the
+// desktop's launcher reads ", `, $ and \ only behind a backslash and % as a field code; a path
+// holding any of these would otherwise not start.
+std::string ExecValue(const std::string& command) {
+  std::string quoted = "\"";
+  for (char c : Unquoted(command)) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    if (c == '%') quoted += '%';
+    quoted += c;
+  }
+  quoted += '"';
+  return DesktopString(quoted);
+}
+
 }  // namespace
 
 AutostartState QueryAutostart(const std::string& name) {
@@ -60,12 +68,17 @@ AutostartState QueryAutostart(const std::string& name) {
   return AutostartState::kPresent;
 }
 
-bool AddAutostart(const std::string& name, const std::string& command) {
+bool AddAutostart(const std::string& name, const std::string& command,
+                  const std::string& iconName) {
   std::string dir = AutostartDir();
   if (dir.empty()) return false;
   if (!PrepareFolder(dir)) return false;
-  std::string text = "[Desktop Entry]\nType=Application\nName=" + name +
+  // TryExec: once the program is removed, the session skips the entry instead of failing to
+  // start it at every logon.
+  std::string text = "[Desktop Entry]\nType=Application\nName=" + DesktopString(name) +
+                     "\nTryExec=" + DesktopString(Unquoted(command)) +
                      "\nExec=" + ExecValue(command) +
+                     (iconName.empty() ? "" : "\nIcon=" + DesktopString(iconName)) +
                      "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
   std::string path = EntryPath(name);
   std::FILE* f = std::fopen(path.c_str(), "wb");

@@ -241,6 +241,19 @@ bool SendControlCommand(const std::string&, int command, int argument, long* res
   return true;
 }
 
+bool InstanceRunning(const std::string&) {
+  sockaddr_un address;
+  if (!FillAddress(&address)) return false;
+  // Non-blocking: a listener busy with other clients has a full backlog, which refuses with
+  // EAGAIN instead of waiting, and is running all the same.
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  bool listening =
+      connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
+  close(fd);
+  return listening;
+}
+
 bool ControlChannelCarriesUpgrade() { return true; }
 
 UpgradeExchange SendUpgradeCommand(long* result, std::string* statusLine) {

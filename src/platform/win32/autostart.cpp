@@ -40,7 +40,7 @@ AutostartState QueryAutostart(const std::string& name) {
   return present ? AutostartState::kPresent : AutostartState::kAbsent;
 }
 
-bool AddAutostart(const std::string& name, const std::string& command) {
+bool AddAutostart(const std::string& name, const std::string& command, const std::string&) {
   HKEY key = OpenRunKey();
   if (!key) return false;
   std::wstring data = Widen(command);

@@ -52,6 +52,10 @@ bool SendControlCommand(const std::string& windowTitle, int command, int argumen
   return true;
 }
 
+bool InstanceRunning(const std::string& windowTitle) {
+  return FindWindowW(nullptr, Widen(windowTitle).c_str()) != nullptr;
+}
+
 bool ControlChannelCarriesUpgrade() { return false; }
 
 UpgradeExchange SendUpgradeCommand(long*, std::string*) { return UpgradeExchange::kNoInstance; }

@@ -6,7 +6,10 @@
 # The chroot (debootstrap minbase + udev) is made once and kept as a tarball in the cache
 # folder ($OVRA7_CACHE_DIR, default ~/.cache/ovra7), so a rerun downloads only the package's
 # dependencies. The mirror is the one this machine's apt uses ($OVRA7_DEBIAN_MIRROR overrides).
-# Exit 77 (skipped) without root, debootstrap or unshare, or when the mirror cannot be reached.
+# Exit 77 (skipped), with one line saying why, without root, debootstrap or chroot, when /proc
+# cannot be mounted, or when the mirror cannot be reached: each found out before anything is
+# downloaded. Inside a chroot or a container, where / is no mount point and a private mount
+# namespace is refused, /proc is mounted for the test chroot and unmounted by this script.
 # Usage: deb_chroot_test.sh PACKAGE.deb DEBIAN_VERSION PROGRAM_VERSION
 set -euo pipefail
 deb=$(realpath "$1")
@@ -14,8 +17,8 @@ version=$2
 program_version=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
-if [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null || ! command -v unshare >/dev/null; then
-    echo "needs root, debootstrap and unshare: skipped"
+if [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null || ! command -v chroot >/dev/null; then
+    echo "needs root, debootstrap and chroot: skipped"
     exit 77
 fi
 
@@ -37,11 +40,36 @@ if [ -z "$mirror" ]; then
     exit 77
 fi
 
+# The mirror answers, before a minute goes into debootstrap.
+if ! curl -fsS --max-time 20 -o /dev/null "${mirror%/}/dists/bookworm/Release"; then
+    echo "the Debian mirror $mirror cannot be reached: skipped"
+    exit 77
+fi
+
+# A mount namespace of our own where the kernel gives one: its /proc goes with it, however this
+# script ends. Where it is refused (/ is no mount point in a chroot), /proc is mounted directly
+# and unmounted on exit; a mount that fails even so means this machine cannot run the test.
+if unshare --mount --propagation private true 2>/dev/null; then
+    isolate=(unshare --mount --propagation private --fork)
+else
+    isolate=()
+fi
+probe=$(mktemp -d "${TMPDIR:-/tmp}/ovra7-proc.XXXXXX")
+if ! mount -t proc proc "$probe" 2>/dev/null; then
+    rmdir "$probe"
+    echo "cannot mount /proc for a chroot here (no CAP_SYS_ADMIN?): skipped"
+    exit 77
+fi
+umount "$probe"
+rmdir "$probe"
+
 cache=${OVRA7_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ovra7}
 tarball=$cache/debian12-minbase-udev.tar.gz
 mkdir -p "$cache"
 work=$(mktemp -d "${TMPDIR:-/tmp}/ovra7-chroot.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# /proc first, should it still be mounted: rm must not walk into it. errexit holds inside the
+# trap too, so the umount that finds nothing mounted must not decide the exit status.
+trap 'umount "$work/root/proc" 2>/dev/null || true; rm -rf --one-file-system "$work"' EXIT
 
 # One run at a time makes the tarball; the others wait and use it.
 exec 9>"$cache/debian12.lock"
@@ -75,7 +103,10 @@ fi
 cp "$deb" "$root/tmp/"
 cp "$here/deb_chroot_inside.sh" "$root/tmp/"
 
-# A mount namespace of its own: /proc is mounted for the chroot and gone when this ends.
-unshare --mount --propagation private --fork bash -c '
-    mount -t proc proc "$1/proc" && exec chroot "$1" /bin/bash /tmp/deb_chroot_inside.sh "$2" "$3" "$4"
+"${isolate[@]}" bash -c '
+    mount -t proc proc "$1/proc" || exit 1
+    chroot "$1" /bin/bash /tmp/deb_chroot_inside.sh "$2" "$3" "$4"
+    status=$?
+    umount "$1/proc" 2>/dev/null || true
+    exit $status
 ' _ "$root" "/tmp/$(basename "$deb")" "$version" "$program_version"

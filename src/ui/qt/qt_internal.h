@@ -22,6 +22,7 @@
 #include "ui/backend.h"
 #include "ui/dialog_peer.h"
 
+class QAction;
 class QApplication;
 class QEventLoop;
 class QMenu;
@@ -215,6 +216,7 @@ class QtTrayPeer : public TrayIconPeer {
   bool Remove() override;
   bool IsAdded() const override { return icon_ != nullptr; }
   int TrackPopupMenu(const std::vector<MenuItem>& items) override;
+  bool SetMenu(const std::vector<MenuItem>& items) override;
 
   // Tests look here.
   QSystemTrayIcon* icon() const { return icon_; }
@@ -225,7 +227,11 @@ class QtTrayPeer : public TrayIconPeer {
  private:
   void Activated(int reason);
   void MenuAboutToShow();
-  static void FillMenu(QMenu* menu, const std::vector<MenuItem>& items);
+  // Brings the icon's menu to the items in place; new actions deliver their command.
+  void UpdateMenu(const std::vector<MenuItem>& items);
+  // Changes menu's actions in place to show items, adding and removing only at the end; returns
+  // the actions it added.
+  static std::vector<QAction*> SyncActions(QMenu* menu, const std::vector<MenuItem>& items);
 
   QtBackend& backend_;
   QSystemTrayIcon* icon_ = nullptr;  // released with deleteLater: it may be in one of its signals

@@ -48,6 +48,20 @@ QWidget* QtDialogPeer::ItemWidget(int id) const {
 
 // --- life -----------------------------------------------------------------------------------
 
+QPoint QtDialogPeer::InitialPlace(const DialogTemplate& t) const {
+  // The template's place counts from the screen's work area, as Windows places a dialog: a panel
+  // at the top or the bottom must not cover the title bar or the last row of buttons.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  QRect available = screen ? screen->availableGeometry() : QRect();
+  QSize size = widget_->size();  // the frame is known only once a window manager framed it
+  QPoint wanted(units_.X(t.x), units_.Y(t.y));
+  if (available.isValid()) {
+    wanted = (t.style & kWindowCenter) ? available.center() - widget_->rect().center()
+                                       : available.topLeft() + wanted;
+  }
+  return PlaceInside(available, wanted, size);
+}
+
 bool QtDialogPeer::Create(bool modal) {
   if (created_) return false;
   const DialogTemplate& t = dialog_.dialog_template();
@@ -64,12 +78,7 @@ bool QtDialogPeer::Create(bool modal) {
   units_ = UnitsOf(font);
   // The template gives the client area; the window keeps that size (a dialog frame).
   widget_->setFixedSize(units_.X(t.cx), units_.Y(t.cy));
-  if (t.style & kWindowCenter) {
-    QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    widget_->move(screen.center() - widget_->rect().center());
-  } else {
-    widget_->move(units_.X(t.x), units_.Y(t.y));
-  }
+  widget_->move(InitialPlace(t));
   created_ = true;  // the item operations work from here on (an up-down takes its buddy)
   creating_ = true;
   BuildControls(t);

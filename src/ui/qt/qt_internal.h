@@ -48,6 +48,11 @@ struct DialogUnits {
 QFont DialogFont(const DialogTemplate& t);
 DialogUnits UnitsOf(const QFont& font);
 
+// Where a window of this size that asks for its top-left corner at `wanted` goes: moved the least
+// that keeps it inside `available` (a screen's area without panels), or at the area's top-left
+// corner where it is larger. An invalid area (no screen) leaves `wanted`.
+QPoint PlaceInside(const QRect& available, const QPoint& wanted, const QSize& size);
+
 // The spin arrows of an up-down control: two stacked arrow buttons that repeat while held.
 class UpDownWidget : public QWidget {
  public:
@@ -180,6 +185,7 @@ class QtDialogPeer : public DialogPeer {
     std::vector<int> radio_group;  // a radio button's group, itself included
   };
 
+  QPoint InitialPlace(const DialogTemplate& t) const;  // for the top-left corner of the frame
   void BuildControls(const DialogTemplate& t);
   QWidget* MakeControl(const ControlTemplate& c, const QRect& rect, QWidget* parent);
   void Connect(int id, Control& control);

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
 #include <future>
 #include <memory>
 
@@ -44,6 +45,15 @@ QtDialogPeer::Control* QtDialogPeer::Find(int id) {
 QWidget* QtDialogPeer::ItemWidget(int id) const {
   const Control* c = Find(id);
   return c ? c->widget : nullptr;
+}
+
+QPoint PlaceInside(const QRect& available, const QPoint& wanted, const QSize& size) {
+  if (!available.isValid()) return wanted;
+  // Moved in from the right and the bottom first, so that a window larger than the area keeps
+  // its title bar and left edge (the close box, the first controls) on the screen.
+  int x = std::min(wanted.x(), available.left() + available.width() - size.width());
+  int y = std::min(wanted.y(), available.top() + available.height() - size.height());
+  return QPoint(std::max(x, available.left()), std::max(y, available.top()));
 }
 
 // --- life -----------------------------------------------------------------------------------

@@ -34,8 +34,9 @@ namespace ui::qt {
 class QtBackend;
 class QtDialogPeer;
 
-// Dialog units to pixels the way Windows maps a dialog rectangle: the dialog font's average
-// character width and height are the base units, x * width / 4 and y * height / 8, rounded.
+// Dialog units to pixels the way Windows maps a dialog rectangle: x * base_x / 4 and
+// y * base_y / 8, rounded. base_x is the dialog font's average character width, base_y the
+// height Windows' dialog font has at its pixel size (see UnitsOf).
 struct DialogUnits {
   int base_x = 6;
   int base_y = 13;

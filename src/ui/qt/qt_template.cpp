@@ -74,15 +74,6 @@ DialogUnits UnitsOf(const QFont& font) {
   return u;
 }
 
-QPoint PlaceInside(const QRect& available, const QPoint& wanted, const QSize& size) {
-  if (!available.isValid()) return wanted;
-  // Moved in from the right and the bottom first, so that a window larger than the area keeps
-  // its title bar and left edge (the close box, the first controls) on the screen.
-  int x = std::min(wanted.x(), available.left() + available.width() - size.width());
-  int y = std::min(wanted.y(), available.top() + available.height() - size.height());
-  return QPoint(std::max(x, available.left()), std::max(y, available.top()));
-}
-
 QWidget* QtDialogPeer::MakeControl(const ControlTemplate& c, const QRect& rect, QWidget* parent) {
   const uint32_t s = c.style;
   QWidget* w = nullptr;

@@ -99,6 +99,8 @@ void COvra7ServerDlg::UpdateControlStates() {
                  ids::kChangePlatform, ids::kQueryStatus, ids::kModeAuto, ids::kModeUsb})
     EnableItem(id, online);
   EnableItem(ids::kModeCat1, online && !noCat1Module_);
+  // Desktops that open the tray menu themselves show it as it stands now.
+  tray_.SetMenu(TrayMenuItems());
 }
 
 void COvra7ServerDlg::ShowModeInTray(int mode) {
@@ -120,16 +122,19 @@ void COvra7ServerDlg::OnTrayNotify(int iconId, int mouseMessage) {
   }
 }
 
-void COvra7ServerDlg::ShowTrayMenu() {
-  SetForeground();
+std::vector<ui::MenuItem> COvra7ServerDlg::TrayMenuItems() const {
   bool requested = serviceRequested_ != 0;
-  std::vector<ui::MenuItem> items = {
+  return {
       {ids::kTraySettings, "设置", true, false},
       {ids::kTrayStart, "启动", !requested, false},
       {ids::kTrayStop, "停止", requested, false},
       {ids::kTrayExit, "退出", true, false},
   };
-  int command = tray_.TrackPopupMenu(items);
+}
+
+void COvra7ServerDlg::ShowTrayMenu() {
+  SetForeground();
+  int command = tray_.TrackPopupMenu(TrayMenuItems());
   if (command != 0) OnCommand(command);
 }
 

@@ -132,6 +132,7 @@ class COvra7ServerDlg : public ui::Dialog {
   // Window and tray (ovra7_server_dlg.cpp).
   void UpdateControlStates();
   void ShowModeInTray(int mode);
+  std::vector<ui::MenuItem> TrayMenuItems() const;  // the tray menu for the current state
   void ShowTrayMenu();
   void Collapse();
   void Expand();

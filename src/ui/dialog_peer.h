@@ -79,6 +79,12 @@ class TrayIconPeer {
   virtual bool Remove() = 0;
   virtual bool IsAdded() const = 0;
   virtual int TrackPopupMenu(const std::vector<MenuItem>& items) = 0;
+  // The menu a StatusNotifier host opens by itself; a backend whose menus open only through
+  // TrackPopupMenu (Windows) has nothing to keep.
+  virtual bool SetMenu(const std::vector<MenuItem>& items) {
+    (void)items;
+    return IsAdded();
+  }
 };
 
 }  // namespace ui

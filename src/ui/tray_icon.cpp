@@ -44,7 +44,9 @@ bool TrayIcon::Add(Dialog& owner, int identity_id, int icon_id, const std::strin
   identity_id_ = identity_id;
   icon_id_ = icon_id;
   tip_ = CutTip(tip);
-  return peer_->Add(owner, identity_id, icon_id, tip_);
+  if (!peer_->Add(owner, identity_id, icon_id, tip_)) return false;
+  if (!menu_.empty()) peer_->SetMenu(menu_);  // a menu given before the icon came back
+  return true;
 }
 
 bool TrayIcon::Modify(int icon_id, const std::string& tip) {
@@ -66,6 +68,12 @@ bool TrayIcon::IsAdded() const { return peer_ && peer_->IsAdded(); }
 int TrayIcon::TrackPopupMenu(const std::vector<MenuItem>& items) {
   if (!peer_ || !owner_ || items.empty()) return 0;
   return peer_->TrackPopupMenu(items);
+}
+
+bool TrayIcon::SetMenu(const std::vector<MenuItem>& items) {
+  menu_ = items;
+  if (!peer_ || !owner_) return false;
+  return peer_->SetMenu(menu_);
 }
 
 }  // namespace ui

@@ -48,7 +48,20 @@ class TrayIcon {
   // Opens a popup menu at the mouse cursor, left-aligned, and blocks until the user chose an item
   // or dismissed the menu. Returns the chosen item's command, or 0 when dismissed (a disabled
   // item cannot be chosen). The caller turns the command into Dialog work itself.
+  // Called from OnTrayNotify(kMouseRightUp) while a StatusNotifier host is opening the icon's
+  // menu itself (Linux desktops), it updates that menu instead and returns 0 at once: the host
+  // must get its answer before it shows the menu, and the item chosen there reaches the owner
+  // as OnCommand(command) once the menu has closed.
   int TrackPopupMenu(const std::vector<MenuItem>& items);
+
+  // The menu the icon carries for hosts that open it themselves (StatusNotifier hosts), kept
+  // for the icon's life: items are changed in place, never recreated, so the menu is complete
+  // before its first opening and a host that holds an item's id can still click it. The owner
+  // calls this whenever an item's text or state changes; a choice arrives as OnCommand as
+  // above. Windows builds its menu at the right click and keeps nothing here. False when the
+  // icon is not added.
+  bool SetMenu(const std::vector<MenuItem>& items);
+  const std::vector<MenuItem>& menu() const { return menu_; }
 
  private:
   std::unique_ptr<TrayIconPeer> peer_;
@@ -56,6 +69,7 @@ class TrayIcon {
   int identity_id_ = 0;
   int icon_id_ = 0;
   std::string tip_;
+  std::vector<MenuItem> menu_;
 };
 
 }  // namespace ui

@@ -59,11 +59,16 @@ def wait_for(predicate, seconds=BOUND):
 class Desktop:
     """Xvfb on a free display, openbox, and optionally trayer; X queries and real input."""
 
-    def __init__(self, artifacts, tray):
+    def __init__(self, artifacts, tray, size=(1280, 800), session_bus=False, panel=None):
+        """tray: start trayer (an XEmbed tray). session_bus: keep the caller's session bus (a
+        private one with a StatusNotifier watcher); without it the program sees no bus and
+        uses the XEmbed tray protocol. panel: (edge, height) makes trayer a panel that takes
+        that band off the screen's work area, as a desktop's panel does."""
         read_end, write_end = os.pipe()
         self.processes = []
+        self.size = size
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten",
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % size, "-nolisten",
              "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as f:
@@ -72,29 +77,33 @@ class Desktop:
             raise RuntimeError("Xvfb did not start")
         self.display = ":" + number
         self.env = dict(os.environ, DISPLAY=self.display)
-        for name in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
-            self.env.pop(name, None)  # the program picks xcb and the XEmbed tray itself
+        for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            self.env.pop(name, None)  # the program picks xcb itself
+        if not session_bus:
+            self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         self.artifacts = artifacts
         self.start(["openbox", "--sm-disable"])
         if not wait_for(lambda: "_NET_SUPPORTING_WM_CHECK" in self.x("xprop", "-root")):
             raise RuntimeError("openbox did not start")
         if tray:
-            self.start_tray()
+            self.start_tray(*(panel or ("top", 32)), strut=panel is not None)
 
-    def start_tray(self):
+    def start_tray(self, edge, height, strut):
         """trayer, its panel mapped. The tray host is the test's furniture, not what is tested:
         one that has not mapped its panel within the bound is replaced (it happened about once in
         twenty runs on a loaded machine, trayer alive and silent), and what it was doing is told."""
         for attempt in range(3):
             log_path = os.path.join(self.artifacts, "trayer-%d.log" % attempt)
             with open(log_path, "wb") as log:
-                trayer = self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype",
-                                     "request", "--height", "32", "--SetDockType", "true",
+                trayer = self.start(["trayer", "--edge", edge, "--align", "right", "--widthtype",
+                                     "request", "--height", str(height), "--SetDockType", "true",
+                                     "--SetPartialStrut", "true" if strut else "false",
                                      "--transparent", "false", "--tint", "0xd0d0d0", "--expand",
                                      "true"], stderr=log)
             if wait_for(lambda: self.info("panel").get("Map State") == "IsViewable" or
                         trayer.poll() is not None) and trayer.poll() is None:
-                return
+                if not strut or wait_for(lambda: self.work_area() != (0, 0) + self.size):
+                    return
             with open(log_path, errors="replace") as f:
                 said = f.read()[-2000:]
             print("trayer attempt %d: no panel (exit code %s, waiting in %s): %s\nwindows:\n%s" %
@@ -103,6 +112,12 @@ class Desktop:
             trayer.kill()
             trayer.wait(timeout=10)
         raise RuntimeError("trayer did not map its panel in three attempts")
+
+    def work_area(self):
+        """The screen's work area (x, y, width, height) as the window manager publishes it."""
+        value = self.x("xprop", "-root", "_NET_WORKAREA").partition("=")[2]
+        parts = [int(p) for p in value.replace(",", " ").split() if p.isdigit()]
+        return tuple(parts[:4]) if len(parts) >= 4 else (0, 0) + self.size
 
     @staticmethod
     def wait_channel(process):

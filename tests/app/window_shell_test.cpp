@@ -99,6 +99,32 @@ TEST_F(WindowTest, TrayIconShowsTheWindowAndItsMenuFollowsTheRequestedState) {
   window_->OnServiceControl(1, 0);
 }
 
+// StatusNotifier hosts show the menu the icon carries, read before any right click reaches the
+// window: it must follow every change of the requested state by itself.
+TEST_F(WindowTest, TrayMenuTheIconCarriesFollowsEveryChangeOfTheRequestedState) {
+  AddReader(3);
+  MakeWindow();
+  auto carried = [&] {
+    std::vector<std::pair<std::string, bool>> menu;
+    if (const ui::headless::TrayIconState* icon = host_.FindTrayIcon(app::kIconApp)) {
+      for (const ui::MenuItem& item : icon->menu) menu.emplace_back(item.text, item.enabled);
+    }
+    return menu;
+  };
+  using Menu = std::vector<std::pair<std::string, bool>>;
+  const Menu running = {{"设置", true}, {"启动", false}, {"停止", true}, {"退出", true}};
+  const Menu stopped = {{"设置", true}, {"启动", true}, {"停止", false}, {"退出", true}};
+  EXPECT_EQ(running, carried());
+  EXPECT_TRUE(host_.menus().empty());  // no popup was needed for it
+  ASSERT_TRUE(window_->ShowWindow(true));
+  ASSERT_TRUE(host_.Click(*window_, app::ids::kStop));
+  EXPECT_EQ(stopped, carried());
+  ASSERT_TRUE(host_.Click(*window_, app::ids::kStart));
+  EXPECT_EQ(running, carried());
+  window_->OnServiceControl(1, 0);  // a stop from another process
+  EXPECT_EQ(stopped, carried());
+}
+
 TEST_F(WindowTest, DoubleClickInTheCornerSquareExpandsAndCollapseHalves) {
   MakeWindow();
   Show();

@@ -20,6 +20,7 @@ struct TrayDialog : TestDialog {
   bool OnInitDialog() override {
     TestDialog::OnInitDialog();
     icon.Add(*this, 131, 131, "读卡服务");
+    icon.SetMenu(items);
     return true;
   }
   void OnTrayNotify(int icon_id, int mouse) override {
@@ -95,6 +96,53 @@ TEST_F(QtTest, TrayContextMenuHoldsTheOwnersItemsAndDeliversTheChoiceAfterItClos
   QTest::keyClick(menu, Qt::Key_Escape);
   QCoreApplication::processEvents();
   EXPECT_EQ(d.commands, std::vector<int>{2027});  // dismissed: nothing
+}
+
+// StatusNotifier hosts read the menu over D-Bus, maybe before any opening, and click by the ids
+// Qt gives each action: the actions are there from the start and stay the same objects.
+TEST_F(QtTest, TrayMenuIsFilledBeforeItsFirstOpeningAndChangesOnlyInPlace) {
+  TrayDialog d;
+  ASSERT_TRUE(d.Create());
+  QMenu* menu = TrayPeerOf(d)->menu();
+  ASSERT_NE(menu, nullptr);
+  const QList<QAction*> actions = menu->actions();
+  ASSERT_EQ(actions.size(), 3);
+  EXPECT_EQ(actions[0]->text(), QString("设置"));
+  EXPECT_EQ(actions[1]->text(), QString("启动"));
+  EXPECT_FALSE(actions[1]->isEnabled());
+  EXPECT_TRUE(actions[2]->isEnabled());
+
+  // The service stops: the same actions change state.
+  d.items[1].enabled = true;
+  d.items[2].enabled = false;
+  ASSERT_TRUE(d.icon.SetMenu(d.items));
+  EXPECT_EQ(menu->actions(), actions);
+  EXPECT_TRUE(actions[1]->isEnabled());
+  EXPECT_FALSE(actions[2]->isEnabled());
+
+  // Two openings, each running the owner's right-click handler: still the same actions.
+  for (int opening = 0; opening < 2; ++opening) {
+    menu->popup(QPoint(100, 100));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu, kBoundMs));
+    QTest::keyClick(menu, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !menu->isVisible(); }, kBoundMs));
+  }
+  EXPECT_EQ(d.tray.size(), 2u);
+  EXPECT_EQ(menu->actions(), actions);
+
+  // A click on an action known since the start (as a host clicks an id it read then).
+  actions[1]->trigger();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !d.commands.empty(); }, kBoundMs));
+  EXPECT_EQ(d.commands, std::vector<int>{2026});
+  actions[2]->trigger();  // disabled: nothing
+  QCoreApplication::processEvents();
+  EXPECT_EQ(d.commands, std::vector<int>{2026});
+
+  // A shorter menu keeps the leading actions and drops the rest.
+  ASSERT_TRUE(d.icon.SetMenu({{2028, "设置"}, {2029, "退出"}}));
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[1], actions[1]);
+  EXPECT_EQ(actions[1]->text(), QString("退出"));
 }
 
 TEST_F(QtTest, PopupMenuOutsideTheTrayHostWaitsAndReturnsTheChosenCommand) {

@@ -365,7 +365,7 @@ HeadlessTrayPeer::~HeadlessTrayPeer() { Remove(); }
 
 bool HeadlessTrayPeer::Add(Dialog& owner, int identity_id, int icon_id, const std::string& tip) {
   if (!owner.IsCreated()) return false;
-  host_.tray_[identity_id] = TrayIconState{identity_id, icon_id, tip, &owner};
+  host_.tray_[identity_id] = TrayIconState{identity_id, icon_id, tip, &owner, {}};
   identity_ = identity_id;
   added_ = true;
   return true;
@@ -383,6 +383,13 @@ bool HeadlessTrayPeer::Remove() {
   if (!added_) return false;
   added_ = false;
   return host_.tray_.erase(identity_) > 0;
+}
+
+bool HeadlessTrayPeer::SetMenu(const std::vector<MenuItem>& items) {
+  auto it = host_.tray_.find(identity_);
+  if (!added_ || it == host_.tray_.end()) return false;
+  it->second.menu = items;
+  return true;
 }
 
 bool HeadlessTrayPeer::IsAdded() const { return added_ && host_.tray_.count(identity_) > 0; }

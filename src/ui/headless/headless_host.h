@@ -49,6 +49,7 @@ struct TrayIconState {
   int icon_id = 0;
   std::string tip;
   Dialog* owner = nullptr;
+  std::vector<MenuItem> menu;  // what a StatusNotifier host would show (TrayIcon::SetMenu)
 };
 
 enum class ClockMode {

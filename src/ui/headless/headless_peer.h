@@ -118,6 +118,7 @@ class HeadlessTrayPeer : public TrayIconPeer {
   bool Remove() override;
   bool IsAdded() const override;
   int TrackPopupMenu(const std::vector<MenuItem>& items) override;
+  bool SetMenu(const std::vector<MenuItem>& items) override;
 
  private:
   HeadlessHost& host_;

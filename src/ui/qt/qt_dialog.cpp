@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
 #include <future>
 #include <memory>
 
@@ -46,7 +47,30 @@ QWidget* QtDialogPeer::ItemWidget(int id) const {
   return c ? c->widget : nullptr;
 }
 
+QPoint PlaceInside(const QRect& available, const QPoint& wanted, const QSize& size) {
+  if (!available.isValid()) return wanted;
+  // Moved in from the right and the bottom first, so that a window larger than the area keeps
+  // its title bar and left edge (the close box, the first controls) on the screen.
+  int x = std::min(wanted.x(), available.left() + available.width() - size.width());
+  int y = std::min(wanted.y(), available.top() + available.height() - size.height());
+  return QPoint(std::max(x, available.left()), std::max(y, available.top()));
+}
+
 // --- life -----------------------------------------------------------------------------------
+
+QPoint QtDialogPeer::InitialPlace(const DialogTemplate& t) const {
+  // The template's place counts from the screen's work area, as Windows places a dialog: a panel
+  // at the top or the bottom must not cover the title bar or the last row of buttons.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  QRect available = screen ? screen->availableGeometry() : QRect();
+  QSize size = widget_->size();  // the frame is known only once a window manager framed it
+  QPoint wanted(units_.X(t.x), units_.Y(t.y));
+  if (available.isValid()) {
+    wanted = (t.style & kWindowCenter) ? available.center() - widget_->rect().center()
+                                       : available.topLeft() + wanted;
+  }
+  return PlaceInside(available, wanted, size);
+}
 
 bool QtDialogPeer::Create(bool modal) {
   if (created_) return false;
@@ -64,12 +88,7 @@ bool QtDialogPeer::Create(bool modal) {
   units_ = UnitsOf(font);
   // The template gives the client area; the window keeps that size (a dialog frame).
   widget_->setFixedSize(units_.X(t.cx), units_.Y(t.cy));
-  if (t.style & kWindowCenter) {
-    QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    widget_->move(screen.center() - widget_->rect().center());
-  } else {
-    widget_->move(units_.X(t.x), units_.Y(t.y));
-  }
+  widget_->move(InitialPlace(t));
   created_ = true;  // the item operations work from here on (an up-down takes its buddy)
   creating_ = true;
   BuildControls(t);

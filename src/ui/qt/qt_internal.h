@@ -22,6 +22,7 @@
 #include "ui/backend.h"
 #include "ui/dialog_peer.h"
 
+class QAction;
 class QApplication;
 class QEventLoop;
 class QMenu;
@@ -33,8 +34,9 @@ namespace ui::qt {
 class QtBackend;
 class QtDialogPeer;
 
-// Dialog units to pixels the way Windows maps a dialog rectangle: the dialog font's average
-// character width and height are the base units, x * width / 4 and y * height / 8, rounded.
+// Dialog units to pixels the way Windows maps a dialog rectangle: x * base_x / 4 and
+// y * base_y / 8, rounded. base_x is the dialog font's average character width, base_y the
+// height Windows' dialog font has at its pixel size (see UnitsOf).
 struct DialogUnits {
   int base_x = 6;
   int base_y = 13;
@@ -46,6 +48,11 @@ struct DialogUnits {
 // a sans font with the Chinese glyphs (Noto Sans CJK SC, else any CJK sans fontconfig finds).
 QFont DialogFont(const DialogTemplate& t);
 DialogUnits UnitsOf(const QFont& font);
+
+// Where a window of this size that asks for its top-left corner at `wanted` goes: moved the least
+// that keeps it inside `available` (a screen's area without panels), or at the area's top-left
+// corner where it is larger. An invalid area (no screen) leaves `wanted`.
+QPoint PlaceInside(const QRect& available, const QPoint& wanted, const QSize& size);
 
 // The spin arrows of an up-down control: two stacked arrow buttons that repeat while held.
 class UpDownWidget : public QWidget {
@@ -179,6 +186,7 @@ class QtDialogPeer : public DialogPeer {
     std::vector<int> radio_group;  // a radio button's group, itself included
   };
 
+  QPoint InitialPlace(const DialogTemplate& t) const;  // for the top-left corner of the frame
   void BuildControls(const DialogTemplate& t);
   QWidget* MakeControl(const ControlTemplate& c, const QRect& rect, QWidget* parent);
   void Connect(int id, Control& control);
@@ -215,6 +223,7 @@ class QtTrayPeer : public TrayIconPeer {
   bool Remove() override;
   bool IsAdded() const override { return icon_ != nullptr; }
   int TrackPopupMenu(const std::vector<MenuItem>& items) override;
+  bool SetMenu(const std::vector<MenuItem>& items) override;
 
   // Tests look here.
   QSystemTrayIcon* icon() const { return icon_; }
@@ -225,7 +234,11 @@ class QtTrayPeer : public TrayIconPeer {
  private:
   void Activated(int reason);
   void MenuAboutToShow();
-  static void FillMenu(QMenu* menu, const std::vector<MenuItem>& items);
+  // Brings the icon's menu to the items in place; new actions deliver their command.
+  void UpdateMenu(const std::vector<MenuItem>& items);
+  // Changes menu's actions in place to show items, adding and removing only at the end; returns
+  // the actions it added.
+  static std::vector<QAction*> SyncActions(QMenu* menu, const std::vector<MenuItem>& items);
 
   QtBackend& backend_;
   QSystemTrayIcon* icon_ = nullptr;  // released with deleteLater: it may be in one of its signals

@@ -2,6 +2,7 @@
 // from dialog units with the dialog font's metrics as Windows converts them. Only Qt code.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -59,13 +60,17 @@ QFont DialogFont(const DialogTemplate& t) {
 }
 
 DialogUnits UnitsOf(const QFont& font) {
-  // GetDialogBaseUnits' rule: the width of the 52 letters over 26, halved and rounded; the
-  // font's height (ascent plus descent).
+  // GetDialogBaseUnits' rule across: the width of the 52 letters over 26, halved and rounded.
   QFontMetrics metrics(font);
   int letters = metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   DialogUnits u;
   u.base_x = std::max(1, (letters / 26 + 1) / 2);
-  u.base_y = std::max(1, metrics.height());
+  // Down, the height Windows' dialog font (Tahoma behind MS Shell Dlg, 2472 units of ascent and
+  // descent to its 2048-unit em) has at this pixel size: 13 at 8 pt and 96 dpi, as the layouts
+  // were drawn for. The CJK faces' own line spacing (Noto Sans CJK: 1.448 em, 16 px) would make
+  // every row a fifth taller, and the main window taller than a 768-line screen's work area.
+  int pixels = QFontInfo(font).pixelSize();
+  u.base_y = std::max(1, (pixels * 2472 + 1024) / 2048);
   return u;
 }
 
@@ -158,6 +163,11 @@ QWidget* QtDialogPeer::MakeControl(const ControlTemplate& c, const QRect& rect, 
   if (c.kind == ControlKind::kComboBox) {
     // The template's height is the dropped list's; the closed box is as tall as its text needs.
     r.setHeight(std::min(rect.height(), w->sizeHint().height()));
+  } else if (c.kind == ControlKind::kStatic || c.kind == ControlKind::kCheckBox ||
+             c.kind == ControlKind::kRadioButton) {
+    // Rows are spaced for Windows' shorter line: a line of the CJK face, a few pixels taller,
+    // reaches into the gap below instead of losing its foot.
+    r.setHeight(std::max(rect.height(), w->fontMetrics().height()));
   }
   w->setGeometry(r);
   w->setEnabled(!(s & kStyleDisabled));

@@ -1,12 +1,14 @@
 // The Qt tray icon: QSystemTrayIcon with its tip, image and menu. Only Qt code.
 //
 // Tray hosts differ in who opens the menu: an XEmbed tray (trayer, older panels) lets the program
-// open it; StatusNotifier hosts (KDE, GNOME's extension) open it themselves and show no icon
-// without one. So the icon always carries a context menu, and when the host is about to open it
-// the owner's right-click handler runs (OnTrayNotify with kMouseRightUp): the items it offers
-// through TrackPopupMenu fill that menu, and the item the user picks arrives as the owner's
-// command once the menu has closed. TrackPopupMenu called at any other moment opens a menu at
-// the cursor and waits, as on Windows.
+// open it; StatusNotifier hosts (KDE, GNOME's extension) read it over D-Bus (com.canonical.dbusmenu)
+// and open it themselves, some without asking the program first. So the icon carries one menu for
+// its life whose actions are made once and then only changed in place: Qt exports every action
+// under an id of its own, and a host that read the ids earlier clicks by them. The owner keeps it
+// current with SetMenu; when a host is about to open it, the owner's right-click handler runs
+// (OnTrayNotify with kMouseRightUp) and the items it offers through TrackPopupMenu update it once
+// more. The item the user picks arrives as the owner's command once the menu has closed.
+// TrackPopupMenu called at any other moment opens a menu at the cursor and waits, as on Windows.
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
@@ -91,45 +93,66 @@ void QtTrayPeer::Activated(int reason) {
 
 void QtTrayPeer::MenuAboutToShow() {
   if (!owner_ || !menu_) return;
-  menu_->clear();
   collecting_ = true;
   owner_->DeliverTrayNotify(identity_, kMouseRightUp);
   collecting_ = false;
 }
 
-void QtTrayPeer::FillMenu(QMenu* menu, const std::vector<MenuItem>& items) {
-  menu->clear();
-  for (const MenuItem& item : items) {
-    if (item.separator) {
-      menu->addSeparator();
-      continue;
+std::vector<QAction*> QtTrayPeer::SyncActions(QMenu* menu, const std::vector<MenuItem>& items) {
+  std::vector<QAction*> made;
+  QList<QAction*> actions = menu->actions();
+  for (size_t i = 0; i < items.size(); ++i) {
+    const MenuItem& item = items[i];
+    QAction* action = nullptr;
+    if (i < static_cast<size_t>(actions.size())) {
+      action = actions[static_cast<int>(i)];
+    } else {
+      action = menu->addAction(QString());
+      made.push_back(action);
     }
-    QAction* action = menu->addAction(QString::fromStdString(item.text));
-    action->setData(item.command);
-    action->setEnabled(item.enabled);
+    // Qt's setters change nothing (and tell no host) when the value stays.
+    action->setSeparator(item.separator);
+    action->setText(item.separator ? QString() : QString::fromStdString(item.text));
+    action->setData(item.separator ? 0 : item.command);
+    action->setEnabled(item.separator || item.enabled);
   }
+  for (int i = static_cast<int>(items.size()); i < actions.size(); ++i) {
+    menu->removeAction(actions[i]);
+    actions[i]->deleteLater();  // it may be the one being triggered
+  }
+  return made;
+}
+
+void QtTrayPeer::UpdateMenu(const std::vector<MenuItem>& items) {
+  for (QAction* action : SyncActions(menu_, items)) {
+    QObject::connect(action, &QAction::triggered, menu_, [this, action] {
+      int command = action->data().toInt();
+      if (command == 0) return;
+      // Delivered after the menu has closed, as TrackPopupMenu's caller would act on it.
+      QMetaObject::invokeMethod(
+          menu_,
+          [this, command] {
+            if (owner_ && owner_->IsCreated()) owner_->DeliverCommand(command);
+          },
+          Qt::QueuedConnection);
+    });
+  }
+}
+
+bool QtTrayPeer::SetMenu(const std::vector<MenuItem>& items) {
+  if (!icon_ || !menu_) return false;
+  UpdateMenu(items);
+  return true;
 }
 
 int QtTrayPeer::TrackPopupMenu(const std::vector<MenuItem>& items) {
   if (!icon_) return 0;
   if (collecting_) {
-    FillMenu(menu_, items);
-    for (QAction* action : menu_->actions()) {
-      QObject::connect(action, &QAction::triggered, menu_, [this, action] {
-        int command = action->data().toInt();
-        // Delivered after the menu has closed, as TrackPopupMenu's caller would act on it.
-        QMetaObject::invokeMethod(
-            menu_,
-            [this, command] {
-              if (owner_ && owner_->IsCreated()) owner_->DeliverCommand(command);
-            },
-            Qt::QueuedConnection);
-      });
-    }
+    UpdateMenu(items);
     return 0;
   }
   QMenu menu;
-  FillMenu(&menu, items);
+  SyncActions(&menu, items);
   QAction* chosen = menu.exec(QCursor::pos());
   return chosen ? chosen->data().toInt() : 0;
 }

@@ -41,7 +41,7 @@ if [ -z "$mirror" ]; then
 fi
 
 # The mirror answers, before a minute goes into debootstrap.
-if ! curl -fsS --max-time 20 -o /dev/null "${mirror%/}/dists/bookworm/Release"; then
+if ! curl -fs --max-time 20 -o /dev/null "${mirror%/}/dists/bookworm/Release"; then
     echo "the Debian mirror $mirror cannot be reached: skipped"
     exit 77
 fi

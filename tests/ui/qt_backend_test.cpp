@@ -421,4 +421,63 @@ TEST_F(QtTest, QuitWhileAMessageBoxIsOpenEndsTheLoopAndTheBoxSaysNo) {
   EXPECT_EQ(answer, ui::MessageBoxResult::kNo);
 }
 
+// The window goes (the program is ending: a signal, the session closing, the tray's exit) while
+// one of its message boxes waits for the user: the box closes, says No, and the window's going
+// takes nothing of the box's with it.
+TEST_F(QtTest, WindowDestroyedWhileItsMessageBoxIsOpenClosesTheBoxFirst) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ShowAndWait(d);
+  ui::MessageBoxResult answer = ui::MessageBoxResult::kYes;
+  bool box_was_open = false;
+  QTimer bound;  // in case the box never closes (the window's own timers go with it)
+  bound.setSingleShot(true);
+  QObject::connect(&bound, &QTimer::timeout, [] { ui::PostQuit(-1); });
+  bound.start(15000);
+  d.on_timer = [&](int id) {
+    if (id != 1) return;
+    d.KillTimer(1);
+    // Once the box is up, the window is destroyed from inside the box's own loop.
+    auto* poll = new QTimer();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, &d, &box_was_open] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      box_was_open = box->parentWidget() == WindowOf(d);
+      poll->deleteLater();
+      d.DestroyWindow();
+    });
+    poll->start(10);
+    answer = d.MessageBox("是否退出?", ui::MessageBoxButtons::kYesNo);
+    ui::PostQuit(3);
+  };
+  ASSERT_TRUE(d.SetTimer(1, 20));
+  EXPECT_EQ(ui::RunMessageLoop(), 3);
+  EXPECT_TRUE(box_was_open);
+  EXPECT_EQ(answer, ui::MessageBoxResult::kNo);
+  EXPECT_FALSE(d.IsCreated());
+  EXPECT_EQ(d.destroys, 1);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// A quit asked for while a message box runs before the program's loop (a signal during a box at
+// start-up) is not lost: the box closes, and the loop, once it starts, ends at once with the code.
+TEST_F(QtTest, QuitDuringABoxBeforeTheLoopEndsTheLoopWhenItStarts) {
+  std::thread quitter;
+  QTimer::singleShot(0, [&] { quitter = std::thread([] { ui::PostQuit(6); }); });
+  EXPECT_EQ(ui::ShowMessageBox("程序已启动", ui::MessageBoxButtons::kOk), ui::MessageBoxResult::kOk);
+  quitter.join();
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  d.on_timer = [&](int id) {
+    if (id == 9) ui::PostQuit(-1);  // a bound in case the request was lost
+  };
+  ASSERT_TRUE(d.SetTimer(9, 15000));
+  EXPECT_EQ(ui::RunMessageLoop(), 6);
+  EXPECT_TRUE(d.timers.empty());
+  // Honoured once: the next loop runs until its own quit.
+  d.on_timer = [&](int id) { ui::PostQuit(id); };
+  ASSERT_TRUE(d.SetTimer(2, 20));
+  EXPECT_EQ(ui::RunMessageLoop(), 2);
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTranslator>
 
@@ -87,8 +88,7 @@ bool MailBox::event(QEvent* event) {
     return true;
   }
   if (event->type() == kQuitEvent) {
-    // Ends every loop of the thread: a message box's, a menu's and a modal run's too.
-    QCoreApplication::exit(static_cast<QuitEvent*>(event)->code());
+    backend_.QuitNow(static_cast<QuitEvent*>(event)->code());
     return true;
   }
   return QObject::event(event);
@@ -138,16 +138,29 @@ MessageBoxResult QtBackend::ShowMessageBox(Dialog* owner, const std::string& tex
   QWidget* parent = nullptr;
   if (owner && owner->IsCreated()) parent = static_cast<QtDialogPeer*>(owner->peer())->widget();
   bool question = buttons == MessageBoxButtons::kYesNo;
-  QMessageBox box(question ? QMessageBox::Question : QMessageBox::Information,
-                  QString::fromStdString(caption), QString::fromStdString(text),
-                  question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
-  box.setTextFormat(Qt::PlainText);  // the text may carry what a reader or a server sent
+  // On the heap, watched: the owner may be destroyed while the box runs (the program ending on a
+  // signal); QtDialogPeer::Destroy closes and releases its boxes first, and should one still go
+  // with its parent, the pointer says so instead of a second delete.
+  QPointer<QMessageBox> box =
+      new QMessageBox(question ? QMessageBox::Question : QMessageBox::Information,
+                      QString::fromStdString(caption), QString::fromStdString(text),
+                      question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
+  box->setTextFormat(Qt::PlainText);  // the text may carry what a reader or a server sent
   // Like the system's boxes of a tray program: in front even when the owner is hidden.
-  box.setWindowModality(Qt::ApplicationModal);
-  int r = box.exec();
+  box->setWindowModality(Qt::ApplicationModal);
+  int r = box->exec();
+  delete box.data();
   // Anything but a Yes (a box ended by the program quitting, for one) counts as No.
   if (question) return r == QMessageBox::Yes ? MessageBoxResult::kYes : MessageBoxResult::kNo;
   return MessageBoxResult::kOk;
+}
+
+void QtBackend::QuitNow(int code) {
+  // Ends every loop of the thread: a message box's, a menu's and a modal run's too. Qt forgets
+  // the request when the main loop starts, so one made before it (a signal during a box at
+  // start-up) is kept for RunMessageLoop, as a pending WM_QUIT is on Windows.
+  if (!in_main_loop_) pending_quit_ = code;
+  QCoreApplication::exit(code);
 }
 
 int QtBackend::RunMessageLoop() {
@@ -155,7 +168,15 @@ int QtBackend::RunMessageLoop() {
     std::lock_guard<std::mutex> lock(mail_mutex_);
     closed_ = false;
   }
-  int code = QApplication::exec();
+  int code = 0;
+  if (pending_quit_) {
+    code = *pending_quit_;
+    pending_quit_.reset();
+  } else {
+    in_main_loop_ = true;
+    code = QApplication::exec();
+    in_main_loop_ = false;
+  }
   std::deque<Mailed> dropped;  // destroyed outside the lock: breaks waiting senders' promises
   {
     std::lock_guard<std::mutex> lock(mail_mutex_);

@@ -3,6 +3,7 @@
 // are in qt_items.cpp). Only Qt code.
 #include <QApplication>
 #include <QEventLoop>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 
@@ -119,6 +120,12 @@ void QtDialogPeer::Destroy() {
   if (modal_loop_) modal_loop_->exit(0);
   if (widget_) {
     for (const auto& timer : timers_) widget_->killTimer(timer.second);
+    // Its open message boxes close first (saying No), as Windows ends owned windows before
+    // their owner; freed from the window, they stay with ShowMessageBox, which runs them.
+    for (QMessageBox* box : widget_->findChildren<QMessageBox*>(Qt::FindDirectChildrenOnly)) {
+      box->done(QDialog::Rejected);
+      box->setParent(nullptr);
+    }
     widget_->Detach();
     widget_->hide();
     // Later, not now: the window may be inside one of its own signals (a button's click that led

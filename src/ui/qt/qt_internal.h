@@ -260,6 +260,7 @@ class QtBackend : public Backend {
   // that no thread waits for a loop that no longer runs.
   int RunMessageLoop() override;
   void Quit(int code) override;  // any thread
+  void QuitNow(int code);        // the quit request arriving on the loop thread
 
   // --- the mail queue: work for the loop thread from any thread ---
   // Queues fn for peer (null: for the backend itself). False when the peer is gone or the loop
@@ -289,6 +290,8 @@ class QtBackend : public Backend {
   const std::thread::id loop_thread_;
   std::vector<QtTrayPeer*> trays_;
   std::optional<bool> tray_host_override_;
+  bool in_main_loop_ = false;
+  std::optional<int> pending_quit_;  // asked for while no main loop ran
 
   std::mutex mail_mutex_;  // guards everything below
   std::deque<Mailed> mail_;

@@ -2,8 +2,6 @@
 // threads' calls to the loop thread, message boxes and icons. Only Qt (Linux desktop) code.
 #include "ui/qt/qt_backend.h"
 
-#include <xcb/xcb.h>
-
 #include <QApplication>
 #include <QFile>
 #include <QLibraryInfo>
@@ -18,6 +16,7 @@
 #include <cstdlib>
 
 #include "ui/qt/qt_internal.h"
+#include "ui/qt/qt_platform_probe.h"
 
 namespace ui::qt {
 
@@ -40,43 +39,15 @@ int g_argc = 1;
 char g_arg0[] = "ovra7server";
 char* g_argv[] = {g_arg0, nullptr};
 
-bool Set(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
-
-bool XDisplayAnswers() {
-  int screen = 0;
-  xcb_connection_t* connection = xcb_connect(nullptr, &screen);
-  bool ok = connection && xcb_connection_has_error(connection) == 0;
-  if (connection) xcb_disconnect(connection);
-  return ok;
-}
-
-bool WaylandPluginInstalled() {
-  QString dir = QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/";
-  return QFile::exists(dir + "libqwayland-generic.so") || QFile::exists(dir + "libqwayland.so");
-}
-
-// Picks the window system before Qt does: Qt ends the process when its platform cannot start,
-// and a program that has a headless mode should fall back to it instead.
+// Hands Qt a platform that can open, or none: Qt ends the process when its platform cannot
+// start, and a program that has a headless mode falls back to it instead.
 bool ChoosePlatform() {
-  if (Set("QT_QPA_PLATFORM")) return true;  // the user (or a test) named one
-  bool wayland = Set("WAYLAND_DISPLAY") && WaylandPluginInstalled();
-  bool x11 = Set("DISPLAY");
-  if (x11 && !XDisplayAnswers()) {
-    if (!wayland) {
-      std::fprintf(stderr, "ovra7server: the display %s cannot be opened\n", std::getenv("DISPLAY"));
-      return false;
-    }
-    x11 = false;
-  }
-  if (!wayland && !x11) {
-    if (Set("WAYLAND_DISPLAY"))
-      std::fprintf(stderr, "ovra7server: Wayland needs the package qt6-wayland (or DISPLAY)\n");
+  PlatformChoice choice = ChooseQtPlatform();
+  if (choice.platform.empty()) {
+    std::fprintf(stderr, "ovra7server: no window (%s); running headless\n", choice.why_not.c_str());
     return false;
   }
-  qputenv("QT_QPA_PLATFORM", wayland ? (x11 ? "wayland;xcb" : "wayland") : "xcb");
+  qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(choice.platform));
   return true;
 }
 

@@ -154,11 +154,25 @@ int QtBackend::RunMessageLoop() {
     closed_ = true;
     dropped.swap(mail_);
     delivery_posted_ = false;
+    // Quits asked for while this loop was ending have nothing left to end.
+    QCoreApplication::removePostedEvents(mailbox_, kQuitEvent);
   }
   return code;
 }
 
-void QtBackend::Quit(int code) { QCoreApplication::postEvent(mailbox_, new QuitEvent(code)); }
+void QtBackend::Quit(int code) {
+  // As for a call in the mail: none once the loop has ended (nothing is left to end, and a quit
+  // kept in the queue would end the next loop at once) or the backend is going (its mailbox with
+  // it). Before the first loop a quit is taken, for that loop (see QuitNow).
+  std::lock_guard<std::mutex> lock(mail_mutex_);
+  if (closed_) return;
+  QCoreApplication::postEvent(mailbox_, new QuitEvent(code));
+}
+
+void QtBackend::AsBeforeTheFirstLoopForTesting() {
+  std::lock_guard<std::mutex> lock(mail_mutex_);
+  closed_ = false;
+}
 
 bool QtBackend::Mail(QtDialogPeer* peer, std::function<void()> fn) {
   std::unique_lock<std::mutex> lock(mail_mutex_);

@@ -65,8 +65,9 @@ bool QtDialogPeer::Create(bool modal) {
   units_ = UnitsOf(font);
   // The template gives the client area; the window keeps that size (a dialog frame).
   widget_->setFixedSize(units_.X(t.cx), units_.Y(t.cy));
-  if (t.style & kWindowCenter) {
-    QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  QScreen* primary = QGuiApplication::primaryScreen();  // none while no screen is connected
+  if ((t.style & kWindowCenter) && primary) {
+    QRect screen = primary->availableGeometry();
     widget_->move(screen.center() - widget_->rect().center());
   } else {
     widget_->move(units_.X(t.x), units_.Y(t.y));
@@ -127,6 +128,10 @@ void QtDialogPeer::Destroy() {
       box->setParent(nullptr);
     }
     widget_->Detach();
+    // The window outlives this call until its deferred delete: a signal of its controls (a
+    // click queued behind the one that led here) must reach neither this peer nor its dialog,
+    // which may both be gone by then.
+    for (auto& control : controls_) Disconnect(control.second);
     widget_->hide();
     // Later, not now: the window may be inside one of its own signals (a button's click that led
     // here), which must return before the widget goes.
@@ -160,6 +165,10 @@ bool QtDialogPeer::KillTimer(int id) {
   return true;
 }
 
+// Qt never fires a timer again while its own handler has not returned (one sitting in a message
+// box, say): the ticks that fall due meanwhile are dropped, not queued, and firing resumes once
+// the handler returns. On Windows a box's loop does deliver WM_TIMER to the handler again, so a
+// handler that opens a box must not count on either.
 void QtDialogPeer::QtTimer(int qt_timer_id) {
   for (const auto& timer : timers_) {
     if (timer.second == qt_timer_id) {
@@ -255,6 +264,13 @@ bool QtDialogPeer::RegisterPortNotifications() {
 
 void QtDialogPeer::NoTrayHost() {
   no_tray_host_ = true;
+  // Hiding minimises the window from now on: its frame gets the minimise box, so that the user
+  // has the same way down (and the window manager allows the state) whatever the template says.
+  if (widget_ && !(widget_->windowFlags() & Qt::WindowMinimizeButtonHint)) {
+    bool shown = widget_->isVisible();
+    widget_->setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+    if (shown) widget_->show();  // new flags hide a shown window
+  }
   if (creating_) {
     show_after_create_ = true;  // after OnInitDialog has given the window its final size
   } else {

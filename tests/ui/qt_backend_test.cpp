@@ -468,7 +468,8 @@ TEST_F(QtTest, QuitDuringABoxBeforeTheLoopEndsTheLoopWhenItStarts) {
   g_backend->AsBeforeTheFirstLoopForTesting();  // earlier tests' loops have ended
   std::thread quitter;
   QTimer::singleShot(0, [&] { quitter = std::thread([] { ui::PostQuit(6); }); });
-  EXPECT_EQ(ui::ShowMessageBox("程序已启动", ui::MessageBoxButtons::kOk), ui::MessageBoxResult::kOk);
+  EXPECT_EQ(ui::ShowMessageBox("程序已启动", ui::MessageBoxButtons::kOk),
+            ui::MessageBoxResult::kOk);
   quitter.join();
   TestDialog d;
   ASSERT_TRUE(d.Create());

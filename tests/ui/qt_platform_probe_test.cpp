@@ -1,12 +1,13 @@
 // The check of the window system before Qt starts, with a real X server (Xvfb) beside Wayland
 // sockets made by the test: which platform the program starts Qt with.
+#include "ui/qt/qt_platform_probe.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 
 #include "support/temp_folder.h"
-#include "ui/qt/qt_platform_probe.h"
 #include "ui/scoped_env.h"
 
 namespace {

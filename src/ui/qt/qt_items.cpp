@@ -28,14 +28,14 @@ void QtDialogPeer::Connect(int id, Control& control) {
     case ControlKind::kPushButton:
     case ControlKind::kCheckBox:
       // A check box has toggled itself by the time clicked() arrives, as BS_AUTOCHECKBOX has.
-      control.connections.push_back(
-          QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, w,
-                           [this, id] { dialog_.DeliverCommand(id); }));
+      control.connections.push_back(QObject::connect(static_cast<QAbstractButton*>(w),
+                                                     &QAbstractButton::clicked, w,
+                                                     [this, id] { dialog_.DeliverCommand(id); }));
       break;
     case ControlKind::kRadioButton:
-      control.connections.push_back(
-          QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, w,
-                           [this, id] { ClickRadio(id); }));
+      control.connections.push_back(QObject::connect(static_cast<QAbstractButton*>(w),
+                                                     &QAbstractButton::clicked, w,
+                                                     [this, id] { ClickRadio(id); }));
       break;
     case ControlKind::kComboBox: {
       auto* box = static_cast<QComboBox*>(w);
@@ -63,7 +63,8 @@ void QtDialogPeer::Disconnect(Control& control) {
   for (const QMetaObject::Connection& connection : control.connections)
     QObject::disconnect(connection);
   control.connections.clear();
-  if (control.kind == ControlKind::kUpDown) static_cast<UpDownWidget*>(control.widget)->on_step = nullptr;
+  if (control.kind == ControlKind::kUpDown)
+    static_cast<UpDownWidget*>(control.widget)->on_step = nullptr;
 }
 
 void QtDialogPeer::ClickRadio(int id) {

@@ -7,7 +7,6 @@
 #include <xcb/xcb.h>
 
 #include <QLibraryInfo>
-
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -42,7 +41,8 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
 // Where Qt looks for platform plugins, as far as that is cheap to know.
 std::vector<std::string> PluginDirs() {
   std::vector<std::string> dirs = Split(Env("QT_QPA_PLATFORM_PLUGIN_PATH"), ':');
-  for (const std::string& dir : Split(Env("QT_PLUGIN_PATH"), ':')) dirs.push_back(dir + "/platforms");
+  for (const std::string& dir : Split(Env("QT_PLUGIN_PATH"), ':'))
+    dirs.push_back(dir + "/platforms");
   dirs.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
   return dirs;
 }

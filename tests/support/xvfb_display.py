@@ -61,8 +61,11 @@ class Xvfb:
         return self.log.read().decode("utf-8", "replace").strip()
 
     def env(self, base=None):
-        """An environment (base or os.environ) with DISPLAY set to this display."""
-        return dict(os.environ if base is None else base, DISPLAY=self.name)
+        """An environment (base or os.environ) with DISPLAY set to this display and no session
+        bus: where one could be started (dbus-x11), libdbus would launch one for the test, and
+        the results would depend on what the machine has installed."""
+        return dict(os.environ if base is None else base, DISPLAY=self.name,
+                    DBUS_SESSION_BUS_ADDRESS="disabled:")
 
     def close(self):
         if self.process.poll() is None:

@@ -10,12 +10,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
+#include <QPointer>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "ui/qt_fixture.h"
 #include "ui/test_dialog.h"
+#include "ui/tray_icon.h"
 
 namespace {
 
@@ -419,6 +422,149 @@ TEST_F(QtTest, QuitWhileAMessageBoxIsOpenEndsTheLoopAndTheBoxSaysNo) {
   quitter.join();
   EXPECT_EQ(code, 5);
   EXPECT_EQ(answer, ui::MessageBoxResult::kNo);
+}
+
+// The window goes (the program is ending: a signal, the session closing, the tray's exit) while
+// one of its message boxes waits for the user: the box closes, says No, and the window's going
+// takes nothing of the box's with it.
+TEST_F(QtTest, WindowDestroyedWhileItsMessageBoxIsOpenClosesTheBoxFirst) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  ShowAndWait(d);
+  ui::MessageBoxResult answer = ui::MessageBoxResult::kYes;
+  bool box_was_open = false;
+  QTimer bound;  // in case the box never closes (the window's own timers go with it)
+  bound.setSingleShot(true);
+  QObject::connect(&bound, &QTimer::timeout, [] { ui::PostQuit(-1); });
+  bound.start(15000);
+  d.on_timer = [&](int id) {
+    if (id != 1) return;
+    d.KillTimer(1);
+    // Once the box is up, the window is destroyed from inside the box's own loop.
+    auto* poll = new QTimer();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, &d, &box_was_open] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      box_was_open = box->parentWidget() == WindowOf(d);
+      poll->deleteLater();
+      d.DestroyWindow();
+    });
+    poll->start(10);
+    answer = d.MessageBox("是否退出?", ui::MessageBoxButtons::kYesNo);
+    ui::PostQuit(3);
+  };
+  ASSERT_TRUE(d.SetTimer(1, 20));
+  EXPECT_EQ(ui::RunMessageLoop(), 3);
+  EXPECT_TRUE(box_was_open);
+  EXPECT_EQ(answer, ui::MessageBoxResult::kNo);
+  EXPECT_FALSE(d.IsCreated());
+  EXPECT_EQ(d.destroys, 1);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// A quit asked for while a message box runs before the program's loop (a signal during a box at
+// start-up) is not lost: the box closes, and the loop, once it starts, ends at once with the code.
+TEST_F(QtTest, QuitDuringABoxBeforeTheLoopEndsTheLoopWhenItStarts) {
+  g_backend->AsBeforeTheFirstLoopForTesting();  // earlier tests' loops have ended
+  std::thread quitter;
+  QTimer::singleShot(0, [&] { quitter = std::thread([] { ui::PostQuit(6); }); });
+  EXPECT_EQ(ui::ShowMessageBox("程序已启动", ui::MessageBoxButtons::kOk),
+            ui::MessageBoxResult::kOk);
+  quitter.join();
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  d.on_timer = [&](int id) {
+    if (id == 9) ui::PostQuit(-1);  // a bound in case the request was lost
+  };
+  ASSERT_TRUE(d.SetTimer(9, 15000));
+  EXPECT_EQ(ui::RunMessageLoop(), 6);
+  EXPECT_TRUE(d.timers.empty());
+  // Honoured once: the next loop runs until its own quit.
+  d.on_timer = [&](int id) { ui::PostQuit(id); };
+  ASSERT_TRUE(d.SetTimer(2, 20));
+  EXPECT_EQ(ui::RunMessageLoop(), 2);
+}
+
+// Once a loop has ended, a quit from another thread has nothing left to end: the next loop runs
+// until its own.
+TEST_F(QtTest, AQuitAfterTheLoopHasEndedIsDropped) {
+  TestDialog d;
+  ASSERT_TRUE(d.Create());
+  d.on_timer = [&](int id) {
+    d.KillTimer(id);
+    ui::PostQuit(id);
+  };
+  ASSERT_TRUE(d.SetTimer(1, 10));
+  EXPECT_EQ(ui::RunMessageLoop(), 1);
+  std::thread([] { ui::PostQuit(8); }).join();
+  ASSERT_TRUE(d.SetTimer(2, 30));
+  EXPECT_EQ(ui::RunMessageLoop(), 2);
+  EXPECT_EQ(d.timers, (std::vector<int>{1, 2}));
+}
+
+// The window outlives Destroy until its deferred delete. Its controls' signals (a click queued
+// behind the one that ended the window) reach neither the dialog nor, once that has gone with
+// its peer, freed memory.
+TEST_F(QtTest, ControlsOfADestroyedWindowReachNeitherItsDialogNorItsPeer) {
+  QPointer<QPushButton> button;
+  QPointer<QRadioButton> radio;
+  QPointer<QToolButton> arrow;
+  {
+    TestDialog d;
+    ASSERT_TRUE(d.Create());
+    button = Item<QPushButton>(d, 11);
+    radio = Item<QRadioButton>(d, 31);
+    arrow = static_cast<ui::qt::UpDownWidget*>(PeerOf(d)->ItemWidget(70))->up();
+    d.DestroyWindow();
+    ASSERT_TRUE(button && radio && arrow);
+    button->click();
+    radio->click();
+    arrow->click();
+    EXPECT_TRUE(d.commands.empty());
+    EXPECT_TRUE(d.steps.empty());
+  }
+  ASSERT_TRUE(button && radio && arrow);  // the window is still there, its dialog and peer not
+  button->click();
+  radio->click();
+  arrow->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(button);
+}
+
+// Without a tray host hiding minimises the window, so it gets the minimise box to match, also
+// when its template has none and when it is already shown.
+TEST_F(QtTest, WithoutATrayHostTheWindowGetsAMinimiseBox) {
+  g_backend->SetTrayHostForTesting(false);
+  struct WithIcon : TestDialog {
+    ui::TrayIcon icon;
+    bool OnInitDialog() override {
+      TestDialog::OnInitDialog();
+      icon.Add(*this, 131, 131, "读卡服务");
+      return true;
+    }
+  } d;
+  ASSERT_TRUE(d.Create());
+  EXPECT_TRUE(WindowOf(d)->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(WindowOf(d)->isVisible());
+
+  TestDialog shown;
+  ASSERT_TRUE(shown.Create());
+  ShowAndWait(shown);
+  EXPECT_FALSE(WindowOf(shown)->windowFlags() & Qt::WindowMinimizeButtonHint);
+  ui::TrayIcon late;
+  ASSERT_TRUE(late.Add(shown, 132, 131, "读卡服务"));
+  EXPECT_TRUE(WindowOf(shown)->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(WindowOf(shown)->isVisible());  // new flags hide a window: shown again
+  ASSERT_TRUE(shown.ShowWindow(false));
+  EXPECT_TRUE(WindowOf(shown)->isMinimized());
+}
+
+// The suite has no session bus at all, not merely none named: where dbus-x11 is installed,
+// libdbus launches a bus for a process that names none, and what Qt does with it (the tray
+// protocol, libdbus's own threads under the sanitizers) would depend on the machine.
+TEST(QtSuiteEnvironment, HasTheSessionBusDisabled) {
+  const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  EXPECT_STREQ(bus ? bus : "(unset)", "disabled:");
 }
 
 }  // namespace

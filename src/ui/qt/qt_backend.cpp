@@ -2,13 +2,12 @@
 // threads' calls to the loop thread, message boxes and icons. Only Qt (Linux desktop) code.
 #include "ui/qt/qt_backend.h"
 
-#include <xcb/xcb.h>
-
 #include <QApplication>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTranslator>
 
@@ -17,6 +16,7 @@
 #include <cstdlib>
 
 #include "ui/qt/qt_internal.h"
+#include "ui/qt/qt_platform_probe.h"
 
 namespace ui::qt {
 
@@ -39,43 +39,15 @@ int g_argc = 1;
 char g_arg0[] = "ovra7server";
 char* g_argv[] = {g_arg0, nullptr};
 
-bool Set(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
-
-bool XDisplayAnswers() {
-  int screen = 0;
-  xcb_connection_t* connection = xcb_connect(nullptr, &screen);
-  bool ok = connection && xcb_connection_has_error(connection) == 0;
-  if (connection) xcb_disconnect(connection);
-  return ok;
-}
-
-bool WaylandPluginInstalled() {
-  QString dir = QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/";
-  return QFile::exists(dir + "libqwayland-generic.so") || QFile::exists(dir + "libqwayland.so");
-}
-
-// Picks the window system before Qt does: Qt ends the process when its platform cannot start,
-// and a program that has a headless mode should fall back to it instead.
+// Hands Qt a platform that can open, or none: Qt ends the process when its platform cannot
+// start, and a program that has a headless mode falls back to it instead.
 bool ChoosePlatform() {
-  if (Set("QT_QPA_PLATFORM")) return true;  // the user (or a test) named one
-  bool wayland = Set("WAYLAND_DISPLAY") && WaylandPluginInstalled();
-  bool x11 = Set("DISPLAY");
-  if (x11 && !XDisplayAnswers()) {
-    if (!wayland) {
-      std::fprintf(stderr, "ovra7server: the display %s cannot be opened\n", std::getenv("DISPLAY"));
-      return false;
-    }
-    x11 = false;
-  }
-  if (!wayland && !x11) {
-    if (Set("WAYLAND_DISPLAY"))
-      std::fprintf(stderr, "ovra7server: Wayland needs the package qt6-wayland (or DISPLAY)\n");
+  PlatformChoice choice = ChooseQtPlatform();
+  if (choice.platform.empty()) {
+    std::fprintf(stderr, "ovra7server: no window (%s); running headless\n", choice.why_not.c_str());
     return false;
   }
-  qputenv("QT_QPA_PLATFORM", wayland ? (x11 ? "wayland;xcb" : "wayland") : "xcb");
+  qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(choice.platform));
   return true;
 }
 
@@ -87,8 +59,7 @@ bool MailBox::event(QEvent* event) {
     return true;
   }
   if (event->type() == kQuitEvent) {
-    // Ends every loop of the thread: a message box's, a menu's and a modal run's too.
-    QCoreApplication::exit(static_cast<QuitEvent*>(event)->code());
+    backend_.QuitNow(static_cast<QuitEvent*>(event)->code());
     return true;
   }
   return QObject::event(event);
@@ -138,16 +109,29 @@ MessageBoxResult QtBackend::ShowMessageBox(Dialog* owner, const std::string& tex
   QWidget* parent = nullptr;
   if (owner && owner->IsCreated()) parent = static_cast<QtDialogPeer*>(owner->peer())->widget();
   bool question = buttons == MessageBoxButtons::kYesNo;
-  QMessageBox box(question ? QMessageBox::Question : QMessageBox::Information,
-                  QString::fromStdString(caption), QString::fromStdString(text),
-                  question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
-  box.setTextFormat(Qt::PlainText);  // the text may carry what a reader or a server sent
+  // On the heap, watched: the owner may be destroyed while the box runs (the program ending on a
+  // signal); QtDialogPeer::Destroy closes and releases its boxes first, and should one still go
+  // with its parent, the pointer says so instead of a second delete.
+  QPointer<QMessageBox> box =
+      new QMessageBox(question ? QMessageBox::Question : QMessageBox::Information,
+                      QString::fromStdString(caption), QString::fromStdString(text),
+                      question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
+  box->setTextFormat(Qt::PlainText);  // the text may carry what a reader or a server sent
   // Like the system's boxes of a tray program: in front even when the owner is hidden.
-  box.setWindowModality(Qt::ApplicationModal);
-  int r = box.exec();
+  box->setWindowModality(Qt::ApplicationModal);
+  int r = box->exec();
+  delete box.data();
   // Anything but a Yes (a box ended by the program quitting, for one) counts as No.
   if (question) return r == QMessageBox::Yes ? MessageBoxResult::kYes : MessageBoxResult::kNo;
   return MessageBoxResult::kOk;
+}
+
+void QtBackend::QuitNow(int code) {
+  // Ends every loop of the thread: a message box's, a menu's and a modal run's too. Qt forgets
+  // the request when the main loop starts, so one made before it (a signal during a box at
+  // start-up) is kept for RunMessageLoop, as a pending WM_QUIT is on Windows.
+  if (!in_main_loop_) pending_quit_ = code;
+  QCoreApplication::exit(code);
 }
 
 int QtBackend::RunMessageLoop() {
@@ -155,18 +139,40 @@ int QtBackend::RunMessageLoop() {
     std::lock_guard<std::mutex> lock(mail_mutex_);
     closed_ = false;
   }
-  int code = QApplication::exec();
+  int code = 0;
+  if (pending_quit_) {
+    code = *pending_quit_;
+    pending_quit_.reset();
+  } else {
+    in_main_loop_ = true;
+    code = QApplication::exec();
+    in_main_loop_ = false;
+  }
   std::deque<Mailed> dropped;  // destroyed outside the lock: breaks waiting senders' promises
   {
     std::lock_guard<std::mutex> lock(mail_mutex_);
     closed_ = true;
     dropped.swap(mail_);
     delivery_posted_ = false;
+    // Quits asked for while this loop was ending have nothing left to end.
+    QCoreApplication::removePostedEvents(mailbox_, kQuitEvent);
   }
   return code;
 }
 
-void QtBackend::Quit(int code) { QCoreApplication::postEvent(mailbox_, new QuitEvent(code)); }
+void QtBackend::Quit(int code) {
+  // As for a call in the mail: none once the loop has ended (nothing is left to end, and a quit
+  // kept in the queue would end the next loop at once) or the backend is going (its mailbox with
+  // it). Before the first loop a quit is taken, for that loop (see QuitNow).
+  std::lock_guard<std::mutex> lock(mail_mutex_);
+  if (closed_) return;
+  QCoreApplication::postEvent(mailbox_, new QuitEvent(code));
+}
+
+void QtBackend::AsBeforeTheFirstLoopForTesting() {
+  std::lock_guard<std::mutex> lock(mail_mutex_);
+  closed_ = false;
+}
 
 bool QtBackend::Mail(QtDialogPeer* peer, std::function<void()> fn) {
   std::unique_lock<std::mutex> lock(mail_mutex_);

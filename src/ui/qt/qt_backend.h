@@ -9,10 +9,10 @@
 namespace ui::qt {
 
 // Builds the backend on the calling thread, which becomes the loop thread (the process's main
-// thread: Qt wants its GUI there). Returns null, after one line on standard error when a display
-// was named but cannot be used, when there is no display to draw on: neither WAYLAND_DISPLAY nor
-// DISPLAY set (nor QT_QPA_PLATFORM, which names a platform explicitly, e.g. offscreen), or the X
-// display does not answer. Never aborts the process for a missing display.
+// thread: Qt wants its GUI there). Returns null, after one line on standard error saying why,
+// when no platform can open a display (see ChooseQtPlatform): no display named, an X display
+// that does not answer, a Wayland socket that takes no connection, a plugin not installed.
+// Never aborts the process for a missing display.
 std::unique_ptr<Backend> CreateQtBackend();
 
 }  // namespace ui::qt

@@ -3,6 +3,7 @@
 // are in qt_items.cpp). Only Qt code.
 #include <QApplication>
 #include <QEventLoop>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 
@@ -138,7 +139,17 @@ void QtDialogPeer::Destroy() {
   if (modal_loop_) modal_loop_->exit(0);
   if (widget_) {
     for (const auto& timer : timers_) widget_->killTimer(timer.second);
+    // Its open message boxes close first (saying No), as Windows ends owned windows before
+    // their owner; freed from the window, they stay with ShowMessageBox, which runs them.
+    for (QMessageBox* box : widget_->findChildren<QMessageBox*>(Qt::FindDirectChildrenOnly)) {
+      box->done(QDialog::Rejected);
+      box->setParent(nullptr);
+    }
     widget_->Detach();
+    // The window outlives this call until its deferred delete: a signal of its controls (a
+    // click queued behind the one that led here) must reach neither this peer nor its dialog,
+    // which may both be gone by then.
+    for (auto& control : controls_) Disconnect(control.second);
     widget_->hide();
     // Later, not now: the window may be inside one of its own signals (a button's click that led
     // here), which must return before the widget goes.
@@ -172,6 +183,10 @@ bool QtDialogPeer::KillTimer(int id) {
   return true;
 }
 
+// Qt never fires a timer again while its own handler has not returned (one sitting in a message
+// box, say): the ticks that fall due meanwhile are dropped, not queued, and firing resumes once
+// the handler returns. On Windows a box's loop does deliver WM_TIMER to the handler again, so a
+// handler that opens a box must not count on either.
 void QtDialogPeer::QtTimer(int qt_timer_id) {
   for (const auto& timer : timers_) {
     if (timer.second == qt_timer_id) {
@@ -267,6 +282,13 @@ bool QtDialogPeer::RegisterPortNotifications() {
 
 void QtDialogPeer::NoTrayHost() {
   no_tray_host_ = true;
+  // Hiding minimises the window from now on: its frame gets the minimise box, so that the user
+  // has the same way down (and the window manager allows the state) whatever the template says.
+  if (widget_ && !(widget_->windowFlags() & Qt::WindowMinimizeButtonHint)) {
+    bool shown = widget_->isVisible();
+    widget_->setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+    if (shown) widget_->show();  // new flags hide a shown window
+  }
   if (creating_) {
     show_after_create_ = true;  // after OnInitDialog has given the window its final size
   } else {

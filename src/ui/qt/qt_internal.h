@@ -145,8 +145,8 @@ class QtDialogPeer : public DialogPeer {
   bool SetProgressPos(int id, int pos) override;
   int GetProgressPos(int id) const override;
   // The bar's window text (the phase line of a long operation), shown inside the bar.
-  bool SetProgressText(int id, const std::string& utf8);
-  bool GetProgressText(int id, std::string* utf8) const;
+  bool SetProgressText(int id, const std::string& utf8) override;
+  bool GetProgressText(int id, std::string* utf8) const override;
 
   bool SetTimer(int id, int period_ms) override;
   bool KillTimer(int id) override;
@@ -184,12 +184,14 @@ class QtDialogPeer : public DialogPeer {
     std::string progress_text;
     int buddy = 0;
     std::vector<int> radio_group;  // a radio button's group, itself included
+    std::vector<QMetaObject::Connection> connections;  // ours, dropped by Destroy
   };
 
   QPoint InitialPlace(const DialogTemplate& t) const;  // for the top-left corner of the frame
   void BuildControls(const DialogTemplate& t);
   QWidget* MakeControl(const ControlTemplate& c, const QRect& rect, QWidget* parent);
   void Connect(int id, Control& control);
+  void Disconnect(Control& control);
   const Control* Find(int id) const;
   Control* Find(int id);
   void ClickRadio(int id);
@@ -273,6 +275,9 @@ class QtBackend : public Backend {
   // that no thread waits for a loop that no longer runs.
   int RunMessageLoop() override;
   void Quit(int code) override;  // any thread
+  void QuitNow(int code);        // the quit request arriving on the loop thread
+  // Takes quits and mail again as before the first loop (one backend serves a whole test run).
+  void AsBeforeTheFirstLoopForTesting();
 
   // --- the mail queue: work for the loop thread from any thread ---
   // Queues fn for peer (null: for the backend itself). False when the peer is gone or the loop
@@ -302,6 +307,8 @@ class QtBackend : public Backend {
   const std::thread::id loop_thread_;
   std::vector<QtTrayPeer*> trays_;
   std::optional<bool> tray_host_override_;
+  bool in_main_loop_ = false;
+  std::optional<int> pending_quit_;  // asked for while no main loop ran
 
   std::mutex mail_mutex_;  // guards everything below
   std::deque<Mailed> mail_;

@@ -28,24 +28,27 @@ void QtDialogPeer::Connect(int id, Control& control) {
     case ControlKind::kPushButton:
     case ControlKind::kCheckBox:
       // A check box has toggled itself by the time clicked() arrives, as BS_AUTOCHECKBOX has.
-      QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, w,
-                       [this, id] { dialog_.DeliverCommand(id); });
+      control.connections.push_back(QObject::connect(static_cast<QAbstractButton*>(w),
+                                                     &QAbstractButton::clicked, w,
+                                                     [this, id] { dialog_.DeliverCommand(id); }));
       break;
     case ControlKind::kRadioButton:
-      QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, w,
-                       [this, id] { ClickRadio(id); });
+      control.connections.push_back(QObject::connect(static_cast<QAbstractButton*>(w),
+                                                     &QAbstractButton::clicked, w,
+                                                     [this, id] { ClickRadio(id); }));
       break;
     case ControlKind::kComboBox: {
       auto* box = static_cast<QComboBox*>(w);
       // Typing into the edit field leaves no list entry selected, as on Windows.
-      QObject::connect(box->lineEdit(), &QLineEdit::textEdited, box, [box](const QString& text) {
-        if (box->currentIndex() < 0 || box->itemText(box->currentIndex()) == text) return;
-        int cursor = box->lineEdit()->cursorPosition();
-        QSignalBlocker block(box);
-        box->setCurrentIndex(-1);
-        box->lineEdit()->setText(text);
-        box->lineEdit()->setCursorPosition(cursor);
-      });
+      control.connections.push_back(QObject::connect(
+          box->lineEdit(), &QLineEdit::textEdited, box, [box](const QString& text) {
+            if (box->currentIndex() < 0 || box->itemText(box->currentIndex()) == text) return;
+            int cursor = box->lineEdit()->cursorPosition();
+            QSignalBlocker block(box);
+            box->setCurrentIndex(-1);
+            box->lineEdit()->setText(text);
+            box->lineEdit()->setCursorPosition(cursor);
+          }));
       break;
     }
     case ControlKind::kUpDown:
@@ -54,6 +57,14 @@ void QtDialogPeer::Connect(int id, Control& control) {
     default:
       break;
   }
+}
+
+void QtDialogPeer::Disconnect(Control& control) {
+  for (const QMetaObject::Connection& connection : control.connections)
+    QObject::disconnect(connection);
+  control.connections.clear();
+  if (control.kind == ControlKind::kUpDown)
+    static_cast<UpDownWidget*>(control.widget)->on_step = nullptr;
 }
 
 void QtDialogPeer::ClickRadio(int id) {

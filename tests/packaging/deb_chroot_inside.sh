@@ -67,7 +67,8 @@ check "Qt's platform plugins came with it (qt6-qpa-plugins)" \
     test "$(dpkg-query -W -f='${Status}' qt6-qpa-plugins 2>/dev/null)" = "install ok installed"
 check "dpkg knows ovra7server $version" \
     test "$(dpkg-query -W -f='${Status} ${Version}' ovra7server)" = "install ok installed $version"
-for path in /usr/bin/ovra7server /usr/share/applications/ovra7server.desktop \
+for path in /usr/bin/ovra7server /usr/lib/ovra7server/ovra7server-qt.so \
+        /usr/share/applications/ovra7server.desktop \
         /usr/share/icons/hicolor/16x16/apps/ovra7server.png \
         /usr/share/icons/hicolor/32x32/apps/ovra7server.png \
         /usr/share/icons/hicolor/48x48/apps/ovra7server.png \
@@ -109,6 +110,7 @@ control_status() {
     [ $? -eq 1 ] && [ "$(cat /tmp/status.out)" = "-1" ]
 }
 check "--control status gets an answer from it (-1, exit 1: no reader)" wait_for 10 control_status
+check "--headless has loaded no Qt library" sh -c "! grep -q libQt6 /proc/$pid/maps"
 kill -TERM "$pid"
 wait "$pid"
 code=$?
@@ -117,6 +119,25 @@ check "its control socket is gone" test ! -e "$runtime/ovra7server.sock"
 if [ "$failures" -gt 0 ]; then
     echo "ovra7server said:"
     tail -20 /tmp/headless.err
+fi
+
+# --- a window on Qt's offscreen platform (no display here): the Qt module as installed ---
+setpriv --reuid=reader-user --regid=reader-user --init-groups \
+    env HOME="$home" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen ovra7server \
+    >/tmp/window.out 2>/tmp/window.err &
+pid=$!
+check "started for the desktop, it listens on its control socket" \
+    wait_for 20 test -S "$runtime/ovra7server.sock"
+check "it has loaded its Qt module and Qt" sh -c "grep -q /usr/lib/ovra7server/ovra7server-qt.so \
+    /proc/$pid/maps && grep -q libQt6Widgets /proc/$pid/maps"
+check "it has not fallen back to headless" sh -c "! grep -q 'running headless' /tmp/window.err"
+kill -TERM "$pid"
+wait "$pid"
+code=$?
+check "SIGTERM ends the window's program with exit 0 (got $code)" test "$code" -eq 0
+if [ "$failures" -gt 0 ]; then
+    echo "ovra7server said:"
+    tail -20 /tmp/window.err
 fi
 
 # --- the udev rules, checked by udevadm on fake devices (no sysfs is mounted here) ---

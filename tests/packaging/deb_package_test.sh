@@ -113,6 +113,24 @@ print("  %d compiles of src/; without every flag: %s; objects without the IBT/SH
 sys.exit(0 if entries and not flagless and not unmarked else 1)
 PY
 check "stripped of debug information" lacks "$sections" '\.debug_info'
+
+# --- the Qt module: the program itself links no Qt, so a headless start loads none ---
+module=$root/deb/usr/lib/ovra7server/ovra7server-qt.so
+check "the program links no Qt library" lacks "$dynamic" 'NEEDED.*libQt6'
+check "the program exports its symbols for the module (ui::GetBackend)" \
+    holds "$(LC_ALL=C readelf --dyn-syms -W -C "$bin")" ' ui::GetBackend()'
+check "the Qt module is installed ($module)" test -s "$module"
+if [ -s "$module" ]; then
+    module_dynamic=$(LC_ALL=C readelf -dW "$module")
+    check "the module links Qt Widgets" holds "$module_dynamic" 'NEEDED.*libQt6Widgets'
+    check "the module is bound at start (BIND_NOW)" holds "$module_dynamic" 'BIND_NOW\|FLAGS.* NOW'
+    check "the module has read-only relocations (RELRO)" \
+        holds "$(LC_ALL=C readelf -lW "$module")" 'GNU_RELRO'
+    check "the module has its entry point" \
+        holds "$(LC_ALL=C readelf --dyn-syms -W "$module")" ' ovra7_qt_module_open_v1$'
+    check "the module is stripped of debug information" \
+        lacks "$(LC_ALL=C readelf -SW "$module")" '\.debug_info'
+fi
 check "with a link to its debug file" holds "$sections" '\.gnu_debuglink'
 check "without the compilers' .comment" lacks "$sections" ' \.comment '
 build_id=$(sed -n 's/.*Build ID: *\([0-9a-f]*\).*/\1/p' <<<"$notes")

@@ -49,7 +49,7 @@ std::unique_ptr<Backend> LoadQtBackend(const std::vector<std::string>& candidate
   }
   if (!found) {
     return Headless(std::string("the window module ") + kQtModuleFileName +
-                    " is not installed");
+                    " is not installed (package ovra7server-desktop)");
   }
   // Local: the module's own symbols serve it alone; it finds the framework in the program.
   void* module = ::dlopen(found->c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -33,7 +33,8 @@ TEST(QtModuleLoader, GivesNoBackendAndOneLineForEachWayTheModuleFails) {
   std::string garbage = folder.file("ovra7server-qt.so");
   std::ofstream(garbage) << "not a shared library\n";
 
-  EXPECT_NE(NoBackendFrom({}).find("ovra7server-qt.so is not installed"), std::string::npos);
+  EXPECT_NE(NoBackendFrom({}).find("ovra7server-qt.so is not installed (package ovra7server-desktop)"),
+            std::string::npos);
   EXPECT_NE(NoBackendFrom({missing}).find("is not installed"), std::string::npos);
   // The first candidate that exists is the one loaded, and named.
   std::string said = NoBackendFrom({missing, garbage});

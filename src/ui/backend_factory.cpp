@@ -1,12 +1,13 @@
-// Builds the backend asked for from those this target links (see CMakeLists.txt). Portable:
-// which backends exist is decided by the build, not by #ifdef on the OS.
+// Builds the backend asked for from those this target has (see CMakeLists.txt): linked in, or
+// (Qt) a module loaded only when a window is to open. Portable: which backends exist is decided
+// by the build, not by #ifdef on the OS.
 #include "ui/backend.h"
 #include "ui/headless/headless_host.h"
 #if OVRA7_UI_HAVE_WIN32
 #include "ui/win32/win32_backend.h"
 #endif
-#if OVRA7_UI_HAVE_QT
-#include "ui/qt/qt_backend.h"
+#if OVRA7_UI_HAVE_QT_MODULE
+#include "ui/qt_module_loader.h"
 #endif
 
 namespace ui {
@@ -18,8 +19,8 @@ std::unique_ptr<Backend> CreateBackend(BackendKind kind) {
     case BackendKind::kNative:
 #if OVRA7_UI_HAVE_WIN32
       return win32::CreateWin32Backend();
-#elif OVRA7_UI_HAVE_QT
-      return qt::CreateQtBackend();
+#elif OVRA7_UI_HAVE_QT_MODULE
+      return LoadQtBackend(QtModuleCandidates());
 #else
       return nullptr;
 #endif
@@ -30,8 +31,8 @@ std::unique_ptr<Backend> CreateBackend(BackendKind kind) {
       return nullptr;
 #endif
     case BackendKind::kQt:
-#if OVRA7_UI_HAVE_QT
-      return qt::CreateQtBackend();
+#if OVRA7_UI_HAVE_QT_MODULE
+      return LoadQtBackend(QtModuleCandidates());
 #else
       return nullptr;
 #endif

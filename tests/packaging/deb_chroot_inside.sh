@@ -1,9 +1,10 @@
 #!/bin/bash
-# Runs inside the fresh Debian 12 chroot that deb_chroot_test.sh prepared: installs the package
-# as a user would, runs the program, checks the udev rules and the maintainer scripts, removes
+# Runs inside the fresh Debian 12 chroot that deb_chroot_test.sh prepared: installs the program's
+# package alone as a user would and runs it headless, then the desktop package and runs the
+# program with its Qt module, checks the udev rules and the maintainer scripts, removes
 # and purges it. Prints "ok"/"FAIL" per check; exit 1 on any failure, 77 when the mirror cannot
 # be reached (nothing about the package was tried then).
-# Usage (inside): deb_chroot_inside.sh /tmp/PACKAGE.deb DEBIAN_VERSION PROGRAM_VERSION
+# Usage (inside): deb_chroot_inside.sh /tmp/PACKAGE.deb /tmp/DESKTOP.deb DEBIAN_VERSION PROGRAM_VERSION
 set -u
 # It changes the system it runs on (users, udevadm, /sys, /run/udev): only in our chroot.
 if [ ! -e /etc/package-test-chroot ]; then
@@ -11,8 +12,9 @@ if [ ! -e /etc/package-test-chroot ]; then
     exit 1
 fi
 deb=$1
-version=$2
-program_version=$3
+desktop_deb=$2
+version=$3
+program_version=$4
 failures=0
 export DEBIAN_FRONTEND=noninteractive
 
@@ -55,29 +57,33 @@ EOF
 chmod 755 /usr/bin/udevadm
 
 # --- install: apt-get pulls the dependencies dpkg-shlibdeps computed and the ones named by
-# hand; without the recommended font, which a minimal installation goes without ---
-if apt-get install -y -q --no-install-recommends "$deb" >/tmp/apt-install.log 2>&1; then
-    echo "ok   apt-get install --no-install-recommends $(basename "$deb")"
-else
-    tail -20 /tmp/apt-install.log
-    echo "FAIL apt-get install --no-install-recommends $(basename "$deb")"
-    exit 1
-fi
-check "Qt's platform plugins came with it (qt6-qpa-plugins)" \
-    test "$(dpkg-query -W -f='${Status}' qt6-qpa-plugins 2>/dev/null)" = "install ok installed"
+# hand; without the recommended font, which a minimal installation goes without. First the
+# program alone, as on a machine without a desktop ---
+install_package() {  # install_package PACKAGE.deb
+    if apt-get install -y -q --no-install-recommends "$1" >/tmp/apt-install.log 2>&1; then
+        echo "ok   apt-get install --no-install-recommends $(basename "$1")"
+    else
+        tail -20 /tmp/apt-install.log
+        echo "FAIL apt-get install --no-install-recommends $(basename "$1")"
+        exit 1
+    fi
+}
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
+not_installed() { ! installed "$1"; }
+install_package "$deb"
 check "dpkg knows ovra7server $version" \
     test "$(dpkg-query -W -f='${Status} ${Version}' ovra7server)" = "install ok installed $version"
-for path in /usr/bin/ovra7server /usr/share/applications/ovra7server.desktop \
-        /usr/share/icons/hicolor/16x16/apps/ovra7server.png \
-        /usr/share/icons/hicolor/32x32/apps/ovra7server.png \
-        /usr/share/icons/hicolor/48x48/apps/ovra7server.png \
-        /usr/share/icons/hicolor/scalable/apps/ovra7server.svg \
+for package in libqt6core6 qt6-qpa-plugins libxcb1; do
+    check "the program alone brought no $package" not_installed "$package"
+done
+for path in /usr/bin/ovra7server \
         /usr/share/man/man1/ovra7server.1.gz \
         /usr/lib/systemd/user/ovra7server-headless.service \
         /usr/lib/udev/rules.d/70-ovra7server.rules \
         /usr/share/doc/ovra7server/copyright /usr/share/doc/ovra7server/changelog.Debian.gz; do
     check "installed $path" test -s "$path"
 done
+check "no Qt module without the desktop package" test ! -e /usr/lib/ovra7server
 check "the user unit is installed, not enabled" \
     test ! -e /etc/systemd/user/default.target.wants/ovra7server-headless.service
 check "the man page carries the version" \
@@ -109,6 +115,7 @@ control_status() {
     [ $? -eq 1 ] && [ "$(cat /tmp/status.out)" = "-1" ]
 }
 check "--control status gets an answer from it (-1, exit 1: no reader)" wait_for 10 control_status
+check "--headless has loaded no Qt library" sh -c "! grep -q libQt6 /proc/$pid/maps"
 kill -TERM "$pid"
 wait "$pid"
 code=$?
@@ -118,6 +125,51 @@ if [ "$failures" -gt 0 ]; then
     echo "ovra7server said:"
     tail -20 /tmp/headless.err
 fi
+
+# --- started for the desktop, on Qt's offscreen platform (there is no display here) ---
+start_for_desktop() {
+    setpriv --reuid=reader-user --regid=reader-user --init-groups \
+        env HOME="$home" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen ovra7server \
+        >/tmp/window.out 2>/tmp/window.err &
+    pid=$!
+    check "started for the desktop, it listens on its control socket" \
+        wait_for 20 test -S "$runtime/ovra7server.sock"
+}
+stop_it() {
+    kill -TERM "$pid"
+    wait "$pid"
+    code=$?
+    check "SIGTERM ends it with exit 0 (got $code)" test "$code" -eq 0
+    if [ "$failures" -gt 0 ]; then
+        echo "ovra7server said:"
+        tail -20 /tmp/window.err
+    fi
+}
+# Without the desktop package it runs headless and says why in one line.
+start_for_desktop
+check "without the desktop package: headless, with one line saying why" \
+    test "$(grep -c 'running headless' /tmp/window.err)" -eq 1
+check "without the desktop package: no Qt library loaded" sh -c "! grep -q libQt6 /proc/$pid/maps"
+stop_it
+
+install_package "$desktop_deb"
+check "dpkg knows ovra7server-desktop $version" \
+    test "$(dpkg-query -W -f='${Status} ${Version}' ovra7server-desktop)" = \
+        "install ok installed $version"
+check "Qt's platform plugins came with it (qt6-qpa-plugins)" installed qt6-qpa-plugins
+for path in /usr/lib/ovra7server/ovra7server-qt.so /usr/share/applications/ovra7server.desktop \
+        /usr/share/icons/hicolor/16x16/apps/ovra7server.png \
+        /usr/share/icons/hicolor/32x32/apps/ovra7server.png \
+        /usr/share/icons/hicolor/48x48/apps/ovra7server.png \
+        /usr/share/icons/hicolor/scalable/apps/ovra7server.svg \
+        /usr/share/doc/ovra7server-desktop/copyright; do
+    check "installed $path" test -s "$path"
+done
+start_for_desktop
+check "it has loaded its Qt module and Qt" sh -c "grep -q /usr/lib/ovra7server/ovra7server-qt.so \
+    /proc/$pid/maps && grep -q libQt6Widgets /proc/$pid/maps"
+check "it has not fallen back to headless" sh -c "! grep -q 'running headless' /tmp/window.err"
+stop_it
 
 # --- the udev rules, checked by udevadm on fake devices (no sysfs is mounted here) ---
 pci=/sys/devices/pci0000:00/0000:00:14.0/usb1
@@ -219,12 +271,16 @@ check "postinst leaves other devices alone" sh -c '! grep -q 1-9 /tmp/udevadm.lo
 : >/tmp/udevadm.log
 
 # --- remove and purge ---
-check "apt-get remove" sh -c 'apt-get remove -y -q ovra7server >/tmp/apt-remove.log 2>&1'
+check "apt-get remove (the desktop package goes with the program)" \
+    sh -c 'apt-get remove -y -q ovra7server >/tmp/apt-remove.log 2>&1 && \
+           ! dpkg-query -W -f="\${Status}" ovra7server-desktop | grep -q "ok installed"'
 check "postrm reloads the rules where udev runs" grep -qx 'control --reload-rules' /tmp/udevadm.log
 check "the program and its rules are gone" \
     sh -c '! test -e /usr/bin/ovra7server && ! test -e /usr/lib/udev/rules.d/70-ovra7server.rules'
-check "apt-get purge" sh -c 'apt-get purge -y -q ovra7server >/tmp/apt-purge.log 2>&1'
-check "dpkg forgot the package" sh -c '! dpkg-query -W ovra7server >/dev/null 2>&1'
+check "apt-get purge" \
+    sh -c 'apt-get purge -y -q ovra7server ovra7server-desktop >/tmp/apt-purge.log 2>&1'
+check "dpkg forgot the packages" sh -c '! dpkg-query -W ovra7server >/dev/null 2>&1 &&
+                                        ! dpkg-query -W ovra7server-desktop >/dev/null 2>&1'
 left=$(find /usr /etc /var/lib/dpkg/info -name '*ovra7*' 2>/dev/null)
 check "nothing of the package is left${left:+: $left}" test -z "$left"
 

@@ -1,6 +1,7 @@
 #!/bin/bash
-# The Debian package as a user meets it, in a fresh Debian 12 chroot: deb_chroot_inside.sh
-# installs it with apt-get (which pulls its dependencies), runs the program, checks the udev
+# The Debian packages as a user meets them, in a fresh Debian 12 chroot: deb_chroot_inside.sh
+# installs the program's alone with apt-get (which pulls its dependencies) and runs it headless,
+# then the desktop package and runs the program with its window module, checks the udev
 # rules with udevadm on fake devices and the maintainer scripts, then removes and purges it.
 #
 # The chroot (debootstrap minbase + udev) is made once and kept as a tarball in the cache
@@ -10,11 +11,12 @@
 # cannot be mounted, or when the mirror cannot be reached: each found out before anything is
 # downloaded. Inside a chroot or a container, where / is no mount point and a private mount
 # namespace is refused, /proc is mounted for the test chroot and unmounted by this script.
-# Usage: deb_chroot_test.sh PACKAGE.deb DEBIAN_VERSION PROGRAM_VERSION
+# Usage: deb_chroot_test.sh PACKAGE.deb DESKTOP_PACKAGE.deb DEBIAN_VERSION PROGRAM_VERSION
 set -euo pipefail
 deb=$(realpath "$1")
-version=$2
-program_version=$3
+desktop_deb=$(realpath "$2")
+version=$3
+program_version=$4
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null || ! command -v chroot >/dev/null; then
@@ -100,13 +102,13 @@ if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1 &&
         grep -qs 'bookworm' "$file" && cp "$file" "$root/etc/apt/sources.list.d/"
     done
 fi
-cp "$deb" "$root/tmp/"
+cp "$deb" "$desktop_deb" "$root/tmp/"
 cp "$here/deb_chroot_inside.sh" "$root/tmp/"
 
 "${isolate[@]}" bash -c '
     mount -t proc proc "$1/proc" || exit 1
-    chroot "$1" /bin/bash /tmp/deb_chroot_inside.sh "$2" "$3" "$4"
+    chroot "$1" /bin/bash /tmp/deb_chroot_inside.sh "$2" "$3" "$4" "$5"
     status=$?
     umount "$1/proc" 2>/dev/null || true
     exit $status
-' _ "$root" "/tmp/$(basename "$deb")" "$version" "$program_version"
+' _ "$root" "/tmp/$(basename "$deb")" "/tmp/$(basename "$desktop_deb")" "$version" "$program_version"

@@ -39,17 +39,6 @@ int g_argc = 1;
 char g_arg0[] = "ovra7server";
 char* g_argv[] = {g_arg0, nullptr};
 
-// Hands Qt a platform that can open, or none: Qt ends the process when its platform cannot
-// start, and a program that has a headless mode falls back to it instead.
-bool ChoosePlatform() {
-  PlatformChoice choice = ChooseQtPlatform();
-  if (choice.platform.empty()) {
-    std::fprintf(stderr, "ovra7server: no window (%s); running headless\n", choice.why_not.c_str());
-    return false;
-  }
-  qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(choice.platform));
-  return true;
-}
 
 }  // namespace
 
@@ -251,7 +240,19 @@ void QtBackend::RemoveTray(QtTrayPeer* tray) {
 }
 
 std::unique_ptr<Backend> CreateQtBackend() {
-  if (!QApplication::instance() && !ChoosePlatform()) return nullptr;
+  if (QApplication::instance()) return std::make_unique<QtBackend>();
+  // Qt ends the process when its platform cannot start; a program with a headless mode falls
+  // back to it instead.
+  PlatformChoice choice = ChooseQtPlatform();
+  if (choice.platform.empty()) {
+    std::fprintf(stderr, "ovra7server: no window (%s); running headless\n", choice.why_not.c_str());
+    return nullptr;
+  }
+  return CreateQtBackendOn(choice.platform);
+}
+
+std::unique_ptr<Backend> CreateQtBackendOn(const std::string& platform) {
+  if (!QApplication::instance()) qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(platform));
   return std::make_unique<QtBackend>();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "ui/backend.h"
 
@@ -14,5 +15,9 @@ namespace ui::qt {
 // that does not answer, a Wayland socket that takes no connection, a plugin not installed.
 // Never aborts the process for a missing display.
 std::unique_ptr<Backend> CreateQtBackend();
+
+// Builds the backend on a platform already found to open (ChooseQtPlatform's choice), without
+// asking the display again: what the program's Qt module does once the program has checked.
+std::unique_ptr<Backend> CreateQtBackendOn(const std::string& platform);
 
 }  // namespace ui::qt

@@ -1,12 +1,14 @@
-// The check of the window system before Qt starts (see qt_platform_probe.h). Linux (Qt) only.
+// The check of the window system before Qt starts (see qt_platform_probe.h). Linux only. It runs
+// in the program before the Qt module is loaded, so it uses no Qt, and libxcb only through
+// dlopen when an X display is to be asked: a headless start loads neither.
 #include "ui/qt/qt_platform_probe.h"
 
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
+#include <xcb/xcb.h>  // types only: libxcb is loaded at run time
 
-#include <QLibraryInfo>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -43,7 +45,7 @@ std::vector<std::string> PluginDirs() {
   std::vector<std::string> dirs = Split(Env("QT_QPA_PLATFORM_PLUGIN_PATH"), ':');
   for (const std::string& dir : Split(Env("QT_PLUGIN_PATH"), ':'))
     dirs.push_back(dir + "/platforms");
-  dirs.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
+  dirs.push_back(std::string(OVRA7_QT_PLUGINS_DIR) + "/platforms");  // the build's Qt
   return dirs;
 }
 
@@ -58,12 +60,27 @@ bool PluginInstalled(const std::string& name) {
   return false;
 }
 
-bool XDisplayAnswers() {
-  int screen = 0;
-  xcb_connection_t* connection = xcb_connect(nullptr, &screen);
-  bool ok = connection && xcb_connection_has_error(connection) == 0;
-  if (connection) xcb_disconnect(connection);
-  return ok;
+// Empty when the X display answers; otherwise why not. libxcb is what Qt's xcb plugin
+// connects with, so the answer is the one Qt would get.
+std::string WhyXDisplayDoesNotAnswer() {
+  void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (!xcb) return "libxcb.so.1 cannot be loaded (package libxcb1)";
+  auto connect = reinterpret_cast<decltype(&xcb_connect)>(::dlsym(xcb, "xcb_connect"));
+  auto has_error = reinterpret_cast<decltype(&xcb_connection_has_error)>(
+      ::dlsym(xcb, "xcb_connection_has_error"));
+  auto disconnect = reinterpret_cast<decltype(&xcb_disconnect)>(::dlsym(xcb, "xcb_disconnect"));
+  std::string why;
+  if (!connect || !has_error || !disconnect) {
+    why = "libxcb.so.1 lacks xcb_connect";
+  } else {
+    int screen = 0;
+    xcb_connection_t* connection = connect(nullptr, &screen);
+    if (!connection || has_error(connection) != 0)
+      why = "the X display " + Env("DISPLAY") + " does not answer";
+    if (connection) disconnect(connection);
+  }
+  ::dlclose(xcb);
+  return why;
 }
 
 bool SocketAccepts(const std::string& path) {
@@ -96,7 +113,7 @@ std::string WhyNot(const std::string& name) {
   }
   if (name == "xcb") {
     if (Env("DISPLAY").empty()) return "DISPLAY is not set";
-    if (!XDisplayAnswers()) return "the X display " + Env("DISPLAY") + " does not answer";
+    return WhyXDisplayDoesNotAnswer();
   } else if (wayland && Env("WAYLAND_SOCKET").empty()) {  // WAYLAND_SOCKET: a connection given
     std::string path = WaylandSocketPath();
     if (path.empty()) return "XDG_RUNTIME_DIR is not set, so the Wayland display has no socket";

@@ -126,10 +126,15 @@ if [ "$failures" -gt 0 ]; then
     tail -20 /tmp/headless.err
 fi
 
-# --- started for the desktop, on Qt's offscreen platform (there is no display here) ---
+# --- started for the desktop on an X display, as a session starts it (Xvfb stands in) ---
+check "Xvfb and xwininfo for the desktop start" \
+    sh -c 'apt-get install -y -q --no-install-recommends xvfb x11-utils >/tmp/apt-x.log 2>&1'
+Xvfb :7 -screen 0 1366x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
+xvfb=$!
+check "Xvfb answers on :7" wait_for 20 test -S /tmp/.X11-unix/X7
 start_for_desktop() {
     setpriv --reuid=reader-user --regid=reader-user --init-groups \
-        env HOME="$home" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen ovra7server \
+        env HOME="$home" XDG_RUNTIME_DIR="$runtime" DISPLAY=:7 ovra7server \
         >/tmp/window.out 2>/tmp/window.err &
     pid=$!
     check "started for the desktop, it listens on its control socket" \
@@ -145,7 +150,7 @@ stop_it() {
         tail -20 /tmp/window.err
     fi
 }
-# Without the desktop package it runs headless and says why in one line.
+# Without the desktop package it runs headless, though a display answers, and says why in one line.
 start_for_desktop
 check "without the desktop package: headless, with one line saying why" \
     test "$(grep -c 'running headless' /tmp/window.err)" -eq 1
@@ -169,7 +174,12 @@ start_for_desktop
 check "it has loaded its Qt module and Qt" sh -c "grep -q /usr/lib/ovra7server/ovra7server-qt.so \
     /proc/$pid/maps && grep -q libQt6Widgets /proc/$pid/maps"
 check "it has not fallen back to headless" sh -c "! grep -q 'running headless' /tmp/window.err"
+check "it talks to the X display through Qt's xcb platform" grep -q libqxcb.so /proc/$pid/maps
+main_window_exists() { DISPLAY=:7 xwininfo -root -tree | grep -q '"读卡器设置"'; }
+check "its window 读卡器设置 exists on the display" wait_for 20 main_window_exists
 stop_it
+kill -TERM "$xvfb"
+wait "$xvfb" 2>/dev/null
 
 # --- the udev rules, checked by udevadm on fake devices (no sysfs is mounted here) ---
 pci=/sys/devices/pci0000:00/0000:00:14.0/usb1

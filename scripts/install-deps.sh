@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libusb-1.0-0-dev libudev-dev libsystemd-dev libssl-dev
   socat umockdev xvfb imagemagick fonts-wqy-microhei x11-utils libxtst6
   qt6-base-dev qt6-qpa-plugins libgl-dev libxcb1-dev fonts-noto-cjk trayer xdotool openbox
-  python3 python3-gi openssl curl procps dbus-daemon
+  python3 python3-gi openssl curl procps dbus-daemon weston qt6-wayland
   nsis lintian appstream debootstrap
 )
 missing=()

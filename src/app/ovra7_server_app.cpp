@@ -24,6 +24,7 @@ bool COvra7ServerApp::InitInstance(DialogEnvironment env) {
   bool alreadyRunning = false;
   instance_ = platform::AcquireInstanceLock(&alreadyRunning);
   if (alreadyRunning) {
+    if (noWindowComing_) noWindowComing_();
     // The first instance may still be starting (no window yet): then the user is told.
     if (!platform::ShowRunningInstance(kMainWindowTitle)) ui::ShowMessageBox(kAlreadyRunningText);
     return false;

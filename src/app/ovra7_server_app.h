@@ -3,7 +3,9 @@
 // them (Linux), the device/power monitor and the control socket. Portable.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "app/ovra7_server_dlg.h"
 #include "platform/desktop_events.h"
@@ -23,6 +25,11 @@ class COvra7ServerApp {
   // then ends without running the loop.
   bool InitInstance(DialogEnvironment env = DialogEnvironment());
 
+  // Runs on the loop thread when this process turns out to be a second instance, before the
+  // user may be told so in a box: no window will come, so an end asked for meanwhile must end
+  // the box instead of waiting for the window.
+  void SetNoWindowComing(std::function<void()> hook) { noWindowComing_ = std::move(hook); }
+
   COvra7ServerDlg* mainWindow() const { return window_.get(); }
 
  private:
@@ -30,6 +37,7 @@ class COvra7ServerApp {
   std::unique_ptr<COvra7ServerDlg> window_;
   std::unique_ptr<platform::DesktopEventMonitor> events_;
   std::unique_ptr<platform::ControlListener> control_;
+  std::function<void()> noWindowComing_;
 };
 
 }  // namespace app

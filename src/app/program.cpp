@@ -34,16 +34,20 @@ int PrintVersion() {
 // thread, which takes it before tearing them down, never frees them under a post in progress.
 std::mutex g_signalLock;
 COvra7ServerDlg* g_window = nullptr;  // guarded by g_signalLock
+bool g_noWindowComing = false;        // guarded by g_signalLock: a second instance telling the user
 bool g_signalPending = false;         // guarded by g_signalLock
 
 // A termination signal takes the exit command's path without its question: the reader is told.
-// One that comes while the window is being made waits for it.
+// One that comes while the window is being made waits for it; one that comes while a second
+// instance tells the user that the first runs ends that box, and with it the program.
 void OnTerminationSignal() {
   std::lock_guard<std::mutex> lock(g_signalLock);
-  if (!g_window) {
-    g_signalPending = true;
-  } else if (!g_window->PostMessage(WM_EXIT_REQUEST, kExitWithoutQuestion, 0)) {
+  if (g_window) {
+    if (!g_window->PostMessage(WM_EXIT_REQUEST, kExitWithoutQuestion, 0)) ui::PostQuit(0);
+  } else if (g_noWindowComing) {
     ui::PostQuit(0);
+  } else {
+    g_signalPending = true;
   }
 }
 
@@ -51,6 +55,14 @@ void SetWindow(COvra7ServerDlg* window) {
   std::lock_guard<std::mutex> lock(g_signalLock);
   g_window = window;
   if (window && g_signalPending) window->PostMessage(WM_EXIT_REQUEST, kExitWithoutQuestion, 0);
+}
+
+// Loop thread. A quit asked for before the box opens is kept for it (the backends' loops take
+// a quit posted before they run).
+void SetNoWindowComing(bool noWindow) {
+  std::lock_guard<std::mutex> lock(g_signalLock);
+  g_noWindowComing = noWindow;
+  if (noWindow && g_signalPending) ui::PostQuit(0);
 }
 
 }  // namespace
@@ -84,7 +96,10 @@ int Ovra7ServerMain(const std::vector<std::string>& args) {
   int code = 0;
   {
     COvra7ServerApp application;
-    if (!application.InitInstance()) return kExitDone;
+    application.SetNoWindowComing([] { SetNoWindowComing(true); });
+    bool made = application.InitInstance();
+    SetNoWindowComing(false);  // no quit may reach the backend once it is being torn down
+    if (!made) return kExitDone;
     SetWindow(application.mainWindow());
     code = ui::RunMessageLoop();
     SetWindow(nullptr);

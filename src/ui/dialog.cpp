@@ -2,6 +2,7 @@
 // Portable.
 #include "ui/dialog.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "ui/backend.h"
@@ -62,6 +63,53 @@ const ControlTemplate* DialogTemplate::Find(int id) const {
     if (c.id == id) return &c;
   }
   return nullptr;
+}
+
+std::vector<int> DialogTemplate::RadioGroup(int id) const {
+  if (id == kStaticId) return {};
+  auto self = std::find_if(controls.begin(), controls.end(),
+                           [id](const ControlTemplate& c) { return c.id == id; });
+  if (self == controls.end() || self->kind != ControlKind::kRadioButton) return {};
+  auto first = self;
+  while (first != controls.begin() && !(first->style & kStyleGroupStart) &&
+         std::prev(first)->kind == ControlKind::kRadioButton) {
+    --first;
+  }
+  std::vector<int> ids;
+  for (auto it = first; it != controls.end() && it->kind == ControlKind::kRadioButton; ++it) {
+    if (it != first && (it->style & kStyleGroupStart)) break;
+    if (it->id != kStaticId) ids.push_back(it->id);
+  }
+  return ids;
+}
+
+int EnterCommand(const DialogTemplate& t, int focused_button,
+                 const std::function<bool(int)>& can_press) {
+  const ControlTemplate* focused = t.Find(focused_button);
+  if (focused && focused->kind == ControlKind::kPushButton) return focused_button;
+  for (const ControlTemplate& c : t.controls) {
+    if (c.id != kStaticId && c.kind == ControlKind::kPushButton && (c.style & kStyleDefault))
+      return can_press && can_press(c.id) ? c.id : 0;
+  }
+  return kIdOk;
+}
+
+WindowPlace PlaceInside(const WorkArea& area, WindowPlace wanted, int width, int height) {
+  if (area.width <= 0 || area.height <= 0) return wanted;
+  // In from the right and the bottom first, so that the top-left corner wins when both edges
+  // cannot be kept.
+  int x = std::min(wanted.x, area.x + area.width - width);
+  int y = std::min(wanted.y, area.y + area.height - height);
+  return WindowPlace{std::max(x, area.x), std::max(y, area.y)};
+}
+
+WindowPlace InitialWindowPlace(const DialogTemplate& t, const WorkArea& area, WindowPlace place,
+                               int width, int height) {
+  if (area.width <= 0 || area.height <= 0) return place;
+  WindowPlace wanted{area.x + place.x, area.y + place.y};
+  if (t.style & kWindowCenter)
+    wanted = WindowPlace{area.x + (area.width - width) / 2, area.y + (area.height - height) / 2};
+  return PlaceInside(area, wanted, width, height);
 }
 
 Dialog::Dialog(DialogTemplate tmpl) : template_(std::move(tmpl)) {}
@@ -152,21 +200,10 @@ bool Dialog::IsItemChecked(int id) const { return IsCreated() && peer_->IsItemCh
 
 namespace {
 
-// The ids of the radio group that starts at first_id, in template order.
-std::vector<int> RadioGroup(const DialogTemplate& t, int first_id) {
-  std::vector<int> ids;
-  bool in_group = false;
-  for (const ControlTemplate& c : t.controls) {
-    if (!in_group) {
-      if (c.id == first_id && c.kind == ControlKind::kRadioButton) {
-        in_group = true;
-        ids.push_back(c.id);
-      }
-      continue;
-    }
-    if (c.kind != ControlKind::kRadioButton || (c.style & kStyleGroupStart)) break;
-    ids.push_back(c.id);
-  }
+// The radio buttons from first_id to the end of its group, as CheckRadioButton counts them.
+std::vector<int> RadioGroupFrom(const DialogTemplate& t, int first_id) {
+  std::vector<int> ids = t.RadioGroup(first_id);
+  ids.erase(ids.begin(), std::find(ids.begin(), ids.end(), first_id));
   return ids;
 }
 
@@ -174,7 +211,7 @@ std::vector<int> RadioGroup(const DialogTemplate& t, int first_id) {
 
 int Dialog::GetRadioIndex(int first_id) const {
   if (!IsCreated()) return -1;
-  std::vector<int> ids = RadioGroup(template_, first_id);
+  std::vector<int> ids = RadioGroupFrom(template_, first_id);
   for (size_t i = 0; i < ids.size(); ++i) {
     if (peer_->IsItemChecked(ids[i])) return static_cast<int>(i);
   }
@@ -183,7 +220,7 @@ int Dialog::GetRadioIndex(int first_id) const {
 
 bool Dialog::SetRadioIndex(int first_id, int index) {
   if (!IsCreated()) return false;
-  std::vector<int> ids = RadioGroup(template_, first_id);
+  std::vector<int> ids = RadioGroupFrom(template_, first_id);
   if (ids.empty() || index < -1 || index >= static_cast<int>(ids.size())) return false;
   for (size_t i = 0; i < ids.size(); ++i) {
     peer_->CheckItem(ids[i], static_cast<int>(i) == index);

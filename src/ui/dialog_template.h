@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,43 @@ struct DialogTemplate {
 
   // The row with this id, or null (also for kStaticId).
   const ControlTemplate* Find(int id) const;
+
+  // The radio group of the radio button with this id: the run of radio rows around it, from a
+  // group start (or the row after another kind of control) to the next group start or other
+  // control. Its ids in template order (rows without an id left out); empty for any other id.
+  std::vector<int> RadioGroup(int id) const;
 };
+
+// The rules the dialog framework holds for every backend but Win32, where Windows applies its
+// own. Pixels and screen rectangles are the backend's.
+
+// What Enter presses, as Windows' dialog manager decides: the push button with the focus
+// (focused_button: its id, or 0 for none), else the default button when the user can press it
+// (can_press: enabled, shown) and nothing otherwise (0), else kIdOk.
+int EnterCommand(const DialogTemplate& t, int focused_button,
+                 const std::function<bool(int)>& can_press);
+
+// Window placement in the backend's pixels.
+struct WindowPlace {
+  int x = 0;
+  int y = 0;
+  bool operator==(const WindowPlace& o) const { return x == o.x && y == o.y; }
+};
+struct WorkArea {  // the screen less its panels; empty (no screen) when width or height is 0
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// Where a window's frame of this size goes when it is made: at place (the template's place in
+// pixels) counted from the work area's corner, as Windows counts it, so that a panel at the top
+// does not cover the title bar; or centred on the area with kWindowCenter. Then moved in as
+// PlaceInside moves it.
+WindowPlace InitialWindowPlace(const DialogTemplate& t, const WorkArea& area, WindowPlace place,
+                               int width, int height);
+// Moved in just enough to lie inside the area; a window larger than the area keeps its top-left
+// corner (title bar, close box, the first controls) on it. No area: wanted as it is.
+WindowPlace PlaceInside(const WorkArea& area, WindowPlace wanted, int width, int height);
 
 }  // namespace ui

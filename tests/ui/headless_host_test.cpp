@@ -299,10 +299,14 @@ TEST_F(HeadlessTest, CloseBoxAndEscapeOnlyHideAModelessDialog) {
   host.AdvanceTime(2000);
   EXPECT_EQ(d.timers, (std::vector<int>{1, 1}));  // the timers carry on
 
-  // Enter presses the default button.
+  // Enter presses the default button; a push button with the focus (the last one clicked)
+  // takes it over, as under Windows' dialog manager.
   d.ShowWindow(true);
   EXPECT_TRUE(host.PressEnter(d));
   EXPECT_EQ(d.commands, std::vector<int>{10});
+  EXPECT_TRUE(host.Click(d, 11));
+  EXPECT_TRUE(host.PressEnter(d));
+  EXPECT_EQ(d.commands, (std::vector<int>{10, 11, 11}));
 }
 
 TEST_F(HeadlessTest, WindowRectangleHalvesAndClicksStayInsideTheClientArea) {

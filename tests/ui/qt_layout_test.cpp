@@ -44,22 +44,6 @@ TEST_F(QtTest, MainWindowFitsTheWorkAreaOfSmallScreensWithAPanel) {
   }
 }
 
-TEST(QtPlacement, WindowGoesInsideTheWorkAreaMovedTheLeast) {
-  using ui::qt::PlaceInside;
-  const QRect top_panel(0, 40, 1366, 728);  // a 40-pixel panel along the top
-  const QSize window(460, 610);
-  // The template's corner counts from the work area: below the panel, not under it.
-  EXPECT_EQ(PlaceInside(top_panel, top_panel.topLeft(), window), QPoint(0, 40));
-  // Asked for too far right or down: moved in just enough.
-  EXPECT_EQ(PlaceInside(top_panel, QPoint(1300, 500), window), QPoint(906, 158));
-  // Above or left of the area: moved in.
-  EXPECT_EQ(PlaceInside(top_panel, QPoint(-50, 0), window), QPoint(0, 40));
-  // Larger than the area: its top-left corner (title bar, close box) stays on the screen.
-  EXPECT_EQ(PlaceInside(QRect(0, 0, 800, 600), QPoint(30, 30), QSize(920, 700)), QPoint(0, 0));
-  // No screen: where it asked.
-  EXPECT_EQ(PlaceInside(QRect(), QPoint(30, 30), window), QPoint(30, 30));
-}
-
 TEST_F(QtTest, WindowIsPlacedInsideThePrimaryScreensWorkArea) {
   QScreen* screen = QGuiApplication::primaryScreen();
   ASSERT_NE(screen, nullptr);

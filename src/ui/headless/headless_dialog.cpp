@@ -55,13 +55,11 @@ bool HeadlessDialogPeer::Create(bool modal) {
   caption_ = t.caption;
   int width = HeadlessHost::DluToPixelsX(t.cx) + 2 * kBorder;
   int height = HeadlessHost::DluToPixelsY(t.cy) + FrameTop(t) + kBorder;
-  int left = HeadlessHost::DluToPixelsX(t.x);
-  int top = HeadlessHost::DluToPixelsY(t.y);
-  if (t.style & kWindowCenter) {
-    left = (1024 - width) / 2;  // the host's notional 1024 x 768 screen
-    top = (768 - height) / 2;
-  }
-  window_ = Rect{left, top, left + width, top + height};
+  // The host's notional 1024 x 768 screen, without panels.
+  WindowPlace place = InitialWindowPlace(
+      t, WorkArea{0, 0, 1024, 768},
+      WindowPlace{HeadlessHost::DluToPixelsX(t.x), HeadlessHost::DluToPixelsY(t.y)}, width, height);
+  window_ = Rect{place.x, place.y, place.x + width, place.y + height};
   modal_ = modal;
   ended_ = false;
   result_ = 0;

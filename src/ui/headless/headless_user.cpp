@@ -54,22 +54,12 @@ bool HeadlessHost::Click(Dialog& dialog, int id) {
     case ControlKind::kCheckBox:
       c->checked = !c->checked;
       break;
-    case ControlKind::kRadioButton: {
-      // The group is the run of radio buttons around this one, bounded by group starts.
-      const std::vector<ControlTemplate>& rows = dialog.dialog_template().controls;
-      auto self = std::find_if(rows.begin(), rows.end(),
-                               [&](const ControlTemplate& r) { return r.id == id; });
-      auto first = self;
-      while (first != rows.begin() && !(first->style & kStyleGroupStart) &&
-             std::prev(first)->kind == ControlKind::kRadioButton) {
-        --first;
-      }
-      for (auto it = first; it != rows.end() && it->kind == ControlKind::kRadioButton; ++it) {
-        if (it != first && (it->style & kStyleGroupStart)) break;
-        if (ControlState* r = peer->Control(it->id)) r->checked = it->id == id;
+    case ControlKind::kRadioButton:
+      // An automatic radio button: this one checked, the rest of its group cleared.
+      for (int other : dialog.dialog_template().RadioGroup(id)) {
+        if (ControlState* r = peer->Control(other)) r->checked = other == id;
       }
       break;
-    }
     default:
       return false;  // labels, frames, edits, bars: a click sends no command
   }
@@ -122,15 +112,10 @@ bool HeadlessHost::PressEscape(Dialog& dialog) { return PressClose(dialog); }
 bool HeadlessHost::PressEnter(Dialog& dialog) {
   HeadlessDialogPeer* peer = PeerOf(dialog);
   if (!UserCanReach(peer)) return false;
-  for (const ControlTemplate& row : dialog.dialog_template().controls) {
-    if (row.kind == ControlKind::kPushButton && (row.style & kStyleDefault)) {
-      // Enter on a disabled default button does nothing.
-      if (!Reachable(peer, row.id)) return false;
-      dialog.DeliverCommand(row.id);
-      return true;
-    }
-  }
-  dialog.DeliverCommand(kIdOk);
+  int command = EnterCommand(dialog.dialog_template(), peer->GetFocusItem(),
+                             [this, peer](int id) { return Reachable(peer, id) != nullptr; });
+  if (command == 0) return false;  // a default button the user cannot press
+  dialog.DeliverCommand(command);
   return true;
 }
 

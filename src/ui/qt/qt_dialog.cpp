@@ -48,29 +48,18 @@ QWidget* QtDialogPeer::ItemWidget(int id) const {
   return c ? c->widget : nullptr;
 }
 
-QPoint PlaceInside(const QRect& available, const QPoint& wanted, const QSize& size) {
-  if (!available.isValid()) return wanted;
-  // Moved in from the right and the bottom first, so that a window larger than the area keeps
-  // its title bar and left edge (the close box, the first controls) on the screen.
-  int x = std::min(wanted.x(), available.left() + available.width() - size.width());
-  int y = std::min(wanted.y(), available.top() + available.height() - size.height());
-  return QPoint(std::max(x, available.left()), std::max(y, available.top()));
-}
-
 // --- life -----------------------------------------------------------------------------------
 
 QPoint QtDialogPeer::InitialPlace(const DialogTemplate& t) const {
-  // The template's place counts from the screen's work area, as Windows places a dialog: a panel
-  // at the top or the bottom must not cover the title bar or the last row of buttons.
   QScreen* screen = QGuiApplication::primaryScreen();
   QRect available = screen ? screen->availableGeometry() : QRect();
-  QSize size = widget_->size();  // the frame is known only once a window manager framed it
-  QPoint wanted(units_.X(t.x), units_.Y(t.y));
-  if (available.isValid()) {
-    wanted = (t.style & kWindowCenter) ? available.center() - widget_->rect().center()
-                                       : available.topLeft() + wanted;
-  }
-  return PlaceInside(available, wanted, size);
+  WorkArea area;
+  if (available.isValid())
+    area = WorkArea{available.x(), available.y(), available.width(), available.height()};
+  // The frame is known only once a window manager has framed the window: the client size counts.
+  WindowPlace place = InitialWindowPlace(t, area, WindowPlace{units_.X(t.x), units_.Y(t.y)},
+                                         widget_->width(), widget_->height());
+  return QPoint(place.x, place.y);
 }
 
 bool QtDialogPeer::Create(bool modal) {
@@ -301,22 +290,16 @@ void QtDialogPeer::NoTrayHost() {
 void QtDialogPeer::Cancel() { dialog_.DeliverCommand(kIdCancel); }
 
 void QtDialogPeer::Enter(QWidget* focus) {
-  // The dialog manager's rule: a focused push button, else the default button, else IDOK.
+  int focused = 0;
   if (auto* button = qobject_cast<QPushButton*>(focus)) {
     QVariant id = button->property("ovra7_id");
-    if (id.isValid()) {
-      dialog_.DeliverCommand(id.toInt());
-      return;
-    }
+    if (id.isValid()) focused = id.toInt();
   }
-  for (const auto& entry : controls_) {
-    const Control& c = entry.second;
-    if (c.kind == ControlKind::kPushButton && (c.style & kStyleDefault)) {
-      if (c.widget->isEnabled() && c.widget->isVisible()) dialog_.DeliverCommand(entry.first);
-      return;
-    }
-  }
-  dialog_.DeliverCommand(kIdOk);
+  int command = EnterCommand(dialog_.dialog_template(), focused, [this](int id) {
+    QWidget* w = ItemWidget(id);
+    return w && w->isEnabled() && w->isVisible();
+  });
+  if (command != 0) dialog_.DeliverCommand(command);
 }
 
 void QtDialogPeer::DoubleClick(const QPoint& at) { dialog_.DeliverLeftDoubleClick(at.x(), at.y()); }

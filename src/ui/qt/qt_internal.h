@@ -49,11 +49,6 @@ struct DialogUnits {
 QFont DialogFont(const DialogTemplate& t);
 DialogUnits UnitsOf(const QFont& font);
 
-// Where a window of this size that asks for its top-left corner at `wanted` goes: moved the least
-// that keeps it inside `available` (a screen's area without panels), or at the area's top-left
-// corner where it is larger. An invalid area (no screen) leaves `wanted`.
-QPoint PlaceInside(const QRect& available, const QPoint& wanted, const QSize& size);
-
 // The spin arrows of an up-down control: two stacked arrow buttons that repeat while held.
 class UpDownWidget : public QWidget {
  public:
@@ -183,7 +178,6 @@ class QtDialogPeer : public DialogPeer {
     QWidget* widget = nullptr;  // owned by the window
     std::string progress_text;
     int buddy = 0;
-    std::vector<int> radio_group;  // a radio button's group, itself included
     std::vector<QMetaObject::Connection> connections;  // ours, dropped by Destroy
   };
 

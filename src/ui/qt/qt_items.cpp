@@ -71,7 +71,7 @@ void QtDialogPeer::ClickRadio(int id) {
   Control* c = Find(id);
   if (!c) return;
   // An automatic radio button: the clicked one is checked, the rest of its group cleared.
-  for (int other : c->radio_group) {
+  for (int other : dialog_.dialog_template().RadioGroup(id)) {
     if (Control* o = Find(other)) static_cast<QAbstractButton*>(o->widget)->setChecked(other == id);
   }
   dialog_.DeliverCommand(id);

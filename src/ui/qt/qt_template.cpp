@@ -204,18 +204,6 @@ void QtDialogPeer::BuildControls(const DialogTemplate& t) {
   }
   // Group boxes lie beneath the controls they frame, whatever the order of the rows.
   for (QWidget* frame : frames) frame->lower();
-  // Radio groups: from a group start to the next group start or the next other control.
-  std::vector<int> group;
-  auto close_group = [&] {
-    for (int id : group) controls_[id].radio_group = group;
-    group.clear();
-  };
-  for (const ControlTemplate& c : t.controls) {
-    bool radio = c.kind == ControlKind::kRadioButton && c.id != kStaticId;
-    if (!radio || (c.style & kStyleGroupStart)) close_group();
-    if (radio) group.push_back(c.id);
-  }
-  close_group();
 }
 
 }  // namespace ui::qt

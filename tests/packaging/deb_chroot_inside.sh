@@ -175,7 +175,8 @@ check "it has loaded its Qt module and Qt" sh -c "grep -q /usr/lib/ovra7server/o
     /proc/$pid/maps && grep -q libQt6Widgets /proc/$pid/maps"
 check "it has not fallen back to headless" sh -c "! grep -q 'running headless' /tmp/window.err"
 check "it talks to the X display through Qt's xcb platform" grep -q libqxcb.so /proc/$pid/maps
-main_window_exists() { DISPLAY=:7 xwininfo -root -tree | grep -q '"读卡器设置"'; }
+# xwininfo prints a title in the locale's character set: UTF-8, whatever this shell was given.
+main_window_exists() { DISPLAY=:7 LC_ALL=C.UTF-8 xwininfo -root -tree | grep -q '"读卡器设置"'; }
 check "its window 读卡器设置 exists on the display" wait_for 20 main_window_exists
 stop_it
 kill -TERM "$xvfb"

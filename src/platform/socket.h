@@ -24,6 +24,8 @@ bool ResolveIPv4(const std::string& host, std::vector<std::string>* addresses);
 
 SocketHandle CreateTcpSocket();
 void CloseSocket(SocketHandle s);
+// Ends the sending direction (the peer reads the end after what was sent); receiving goes on.
+void ShutdownSend(SocketHandle s);
 
 // SO_KEEPALIVE on.
 bool EnableKeepAlive(SocketHandle s);

@@ -171,6 +171,14 @@ void Ovra7Service::PortHungUp() {
   if (portLost_) portLost_();
 }
 
+void Ovra7Service::ReportServerLost() {
+  // Once per lost link: every relay frame the reader sent before it heard of the loss would
+  // otherwise cost another notice and its two-second wait, holding its connect request back.
+  if (lossReported_) return;
+  lossReported_ = true;
+  NotifyServerLost(1);
+}
+
 void Ovra7Service::EndRelay() {
   running_ = 0;
   wake_.Raise();
@@ -190,9 +198,9 @@ void Ovra7Service::ReadServer() {
       if (socketHandle_.compare_exchange_strong(expected, platform::kInvalidSocket))
         platform::CloseSocket(s);
     }
-    if (serverLinkActive_) {
+    if (serverLinkActive_ && !lossReported_) {
       platform::SleepMs(10);
-      NotifyServerLost(1);
+      ReportServerLost();
     }
     return;
   }
@@ -227,6 +235,7 @@ void Ovra7Service::ServeConnectRequest() {
       std::lock_guard<std::mutex> guard(socketLock_);
       old = socketHandle_.exchange(s);
       serverLinkActive_ = 1;
+      lossReported_ = false;
     }
     // The service holds one connection; the one a new request replaces would otherwise leak.
     platform::CloseSocket(old);

@@ -160,6 +160,8 @@ class Ovra7Service {
   platform::SocketHandle ConnectServer();
   platform::SocketHandle ConnectWithTimeout(const std::string& address, int port, int timeoutMs);
   int SendServer(const uint8_t* data, int n);
+  // NotifyServerLost, unless the reader was told already since the last connection was made.
+  void ReportServerLost();
 
   // WaitComCanSend for a command, then the test hook when it let the command through.
   int PassGate();
@@ -172,6 +174,8 @@ class Ovra7Service {
 
   std::atomic<platform::SocketHandle> socketHandle_{platform::kInvalidSocket};
   std::atomic<int> serverLinkActive_{0};
+  // The reader was told the server is lost since the last connection was made (relay thread).
+  bool lossReported_ = false;
   std::mutex socketLock_;
   std::atomic<int> running_{0};
   platform::WakeSignal wake_;

@@ -118,7 +118,7 @@ void Ovra7Service::RouteFrame(const uint8_t* frame, int length) {
   const int dataLength = length - 2;  // command code and check sum excluded
   switch (code) {
     case relay::kRelayData:
-      if (dataLength >= 0 && SendServer(data, dataLength) < 0) NotifyServerLost(1);
+      if (dataLength >= 0 && SendServer(data, dataLength) < 0) ReportServerLost();
       return;
     case relay::kDownloadRequest:
       procDownloadUpgradeFile(data, dataLength < 0 ? 0 : dataLength);

@@ -92,6 +92,9 @@ int Ovra7Service::SendServer(const uint8_t* data, int n) {
   LogHex("send server: ", data, static_cast<size_t>(n));
   if (sent == n) return 0;
   WriteLog("send failed");
+  // Part of the data may have gone out: a later send on this connection would reach the server
+  // behind a hole in the stream. The server gets the end instead, and the reader connects anew.
+  platform::ShutdownSend(s);
   return -1;
 }
 

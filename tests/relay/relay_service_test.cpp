@@ -149,7 +149,9 @@ TEST_F(ServiceTest, UpgradeNoticeThenCloseIsNotReportedAsLost) {
   EXPECT_FALSE(service_->IsServerConnected());
 }
 
-TEST_F(ServiceTest, ServerCloseWithActiveLinkTellsTheReader) {
+// A busy reader has relay frames on the line when it hears of the loss: they are dropped
+// without a notice each (and its wait), so its connect request is served next.
+TEST_F(ServiceTest, ServerCloseTellsTheReaderOnceUntilItConnectsAgain) {
   StartOn(3);
   Link();
   server_.CloseClient();
@@ -158,6 +160,19 @@ TEST_F(ServiceTest, ServerCloseWithActiveLinkTellsTheReader) {
   EXPECT_EQ(lost.payload, (Bytes{0x0B, 0x01, 0x00}));
   EXPECT_TRUE(LogHas("read failed"));
   EXPECT_EQ(service_->IsRunning(), 1);
+  const uint8_t data[] = {0x41, 0x42};
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(reader_->SendRelay(data, sizeof data));
+  ASSERT_TRUE(reader_->SendConnectRequest());
+  testsupport::ReaderFrameRecord result;
+  ASSERT_TRUE(reader_->WaitFrames(0x0A, 2, 20000, &result));
+  EXPECT_EQ(result.payload, (Bytes{0x0A, 0x00, 0x00}));
+  EXPECT_EQ(reader_->CountFrames(0x0B), 1u);
+  auto lines = LogLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "send failed, socket is not valid"), 3);
+  // The new link is a link like the first: its loss is told again.
+  ASSERT_TRUE(server_.WaitConnections(2, 5000));
+  server_.CloseClient();
+  EXPECT_TRUE(reader_->WaitFrames(0x0B, 2, 5000));
 }
 
 TEST_F(ServiceTest, ChunksShorterThanFourBytesAreNeverNotices) {

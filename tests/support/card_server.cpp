@@ -46,6 +46,7 @@ void CardServer::Run() {
       if (client_ == c) {
         platform::CloseSocket(client_);
         client_ = platform::kInvalidSocket;
+        changed_.notify_all();
       }
       continue;
     }
@@ -58,6 +59,13 @@ bool CardServer::WaitConnections(int count, int timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                            [&] { return connections_ >= count; });
+}
+
+bool CardServer::WaitClientClosed(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return connections_ > 0 && client_ == platform::kInvalidSocket;
+  });
 }
 
 int CardServer::Connections() const {

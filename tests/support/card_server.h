@@ -26,6 +26,8 @@ class CardServer {
   // Waits until `count` connections were accepted in all.
   bool WaitConnections(int count, int timeoutMs);
   int Connections() const;
+  // Waits until the newest client's connection ended (the server read its end).
+  bool WaitClientClosed(int timeoutMs);
   // Sends to the newest client; false when none or the send failed.
   bool Send(const std::vector<uint8_t>& bytes);
   // Closes the newest client (the relay sees the peer close).

@@ -49,6 +49,10 @@ void CloseSocket(SocketHandle s) {
   if (s != kInvalidSocket) close(static_cast<int>(s));
 }
 
+void ShutdownSend(SocketHandle s) {
+  if (s != kInvalidSocket) shutdown(static_cast<int>(s), SHUT_WR);
+}
+
 bool EnableKeepAlive(SocketHandle s) {
   int on = 1;
   return setsockopt(static_cast<int>(s), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;

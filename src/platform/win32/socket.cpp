@@ -60,6 +60,10 @@ void CloseSocket(SocketHandle s) {
   if (s != kInvalidSocket) closesocket(S(s));
 }
 
+void ShutdownSend(SocketHandle s) {
+  if (s != kInvalidSocket) shutdown(S(s), SD_SEND);
+}
+
 bool EnableKeepAlive(SocketHandle s) {
   BOOL on = TRUE;
   return setsockopt(S(s), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on),

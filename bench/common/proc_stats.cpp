@@ -83,4 +83,8 @@ int OpenDescriptors(pid_t pid) {
 
 long ResidentKb(pid_t pid) { return StatusValue(ProcPath(pid) + "/status", "VmRSS"); }
 
+int ThreadCount(pid_t pid) {
+  return static_cast<int>(StatusValue(ProcPath(pid) + "/status", "Threads"));
+}
+
 }  // namespace benchproc

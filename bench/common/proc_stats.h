@@ -29,5 +29,6 @@ double ProcessCpuMs(pid_t pid);
 bool SampleProcess(pid_t pid, ProcessSample* out);
 int OpenDescriptors(pid_t pid);
 long ResidentKb(pid_t pid);  // VmRSS
+int ThreadCount(pid_t pid);
 
 }  // namespace benchproc

@@ -24,6 +24,8 @@ int DivertingPort::Read(uint8_t* buffer, int n) {
       if (frame.code == relay::kRelayData) {
         relayed_->Feed(frame.payload.data() + 1, frame.payload.size() - 1);
       } else {
+        if (frame.code == relay::kConnectRequest && frame.payload.size() >= 3)
+          relayed_->ConnectResult(frame.payload[1] == 0 && frame.payload[2] == 0);
         passOn_.insert(passOn_.end(), frame.bytes.begin(), frame.bytes.end());
       }
     }
@@ -42,6 +44,67 @@ bool DivertingPort::QueryStatus(uint32_t* errors, uint32_t* queued) {
   if (errors) *errors = 0;
   if (queued) *queued = static_cast<uint32_t>(passOn_.size()) + (ok ? waiting : 0);
   return true;
+}
+
+DivertingPort::~DivertingPort() {
+  {
+    std::lock_guard<std::mutex> lock(outLock_);
+    outStop_ = true;
+  }
+  outChanged_.notify_all();
+  writer_.join();
+}
+
+int DivertingPort::Write(const uint8_t* buffer, int n) {
+  if (n <= 0) return 0;
+  {
+    std::lock_guard<std::mutex> lock(outLock_);
+    if (outFailed_) return -1;
+    out_.insert(out_.end(), buffer, buffer + n);
+  }
+  outChanged_.notify_all();
+  return n;
+}
+
+bool DivertingPort::WaitRoom(size_t bytes, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(outLock_);
+  outChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                       [&] { return outFailed_ || out_.size() - outHead_ < bytes; });
+  return !outFailed_ && out_.size() - outHead_ < bytes;
+}
+
+size_t DivertingPort::Queued() const {
+  std::lock_guard<std::mutex> lock(outLock_);
+  return out_.size() - outHead_;
+}
+
+void DivertingPort::WriteOut() {
+  // Small pieces: each write is bounded by the port's write time-out, and a stop is noticed
+  // between two of them.
+  constexpr size_t kPiece = 512;
+  uint8_t piece[kPiece];
+  std::unique_lock<std::mutex> lock(outLock_);
+  while (true) {
+    outChanged_.wait(lock, [&] { return outStop_ || out_.size() > outHead_; });
+    if (outStop_ || outFailed_) return;
+    const size_t n = std::min(out_.size() - outHead_, kPiece);
+    std::copy(out_.begin() + static_cast<long>(outHead_),
+              out_.begin() + static_cast<long>(outHead_ + n), piece);
+    lock.unlock();
+    const int written = pty_->Write(piece, static_cast<int>(n));
+    lock.lock();
+    if (written < 0) {
+      outFailed_ = true;
+    } else {
+      outHead_ += static_cast<size_t>(written);
+      // Written bytes are dropped in bulk, not per piece.
+      if (outHead_ == out_.size() || outHead_ >= 65536) {
+        out_.erase(out_.begin(), out_.begin() + static_cast<long>(outHead_));
+        outHead_ = 0;
+      }
+    }
+    outChanged_.notify_all();
+  }
 }
 
 void DivertingPort::PurgeReceive() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/proc_stats.h"
+#include "fault_soak.h"
 #include "phases.h"
 #include "platform/socket.h"
 #include "report.h"
@@ -69,6 +70,15 @@ int main(int argc, char** argv) {
   }
   InstallStopSignals();
   platform::NetStartup();
+  if (options.faultMb > 0 || options.faultMinutes > 0) {
+    FaultSoakFigures soak;
+    std::string tail;
+    RunFaultSoak(options, &soak, &tail);
+    if (!FaultSoakClean(soak)) std::printf("%s", tail.c_str());
+    PrintFaultSoak(options, soak);
+    platform::NetCleanup();
+    return FaultSoakClean(soak) ? 0 : 1;
+  }
   RunFigures figures;
   bool finished;
   {

@@ -33,19 +33,26 @@ bool ToInteger(const std::string& text, double high, double* out) {
 const char* Usage() {
   return "usage: replug PATH/TO/ovra7server [--idle SECONDS] [--cycles N] [--gap-ms MS]\n"
          "                                  [--soak-mb MB] [--log] [--seed N]\n"
+         "       replug PATH/TO/ovra7server --fault-mb MB [--faults N] [--verbose] [--seed N]\n"
+         "       replug PATH/TO/ovra7server --fault-minutes M [--verbose] [--seed N]\n"
          "  --idle SECONDS  idle measurement once linked (default 10, 0 = off)\n"
          "  --cycles N      replug cycles (default 100, 0 = off)\n"
          "  --gap-ms MS     time unplugged per cycle (default 200)\n"
          "  --soak-mb MB    megabytes each way at once (default 0 = off)\n"
          "  --log           turn the program's own log on\n"
-         "  --seed N        seed of the byte streams and frame sizes (default 1)\n";
+         "  --seed N        seed of the byte streams and frame sizes (default 1)\n"
+         "  --fault-mb MB   fault soak instead: both ways at full speed with faults planted\n"
+         "                  (server FIN, RST, refusal, stall; replug), until MB each way and\n"
+         "  --faults N      at least N faults (default 500)\n"
+         "  --fault-minutes M  fault soak for M minutes instead\n"
+         "  --verbose       a line per fault\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options* out, std::string* why) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--log") {
-      out->log = true;
+    if (arg == "--log" || arg == "--verbose") {
+      (arg == "--log" ? out->log : out->verbose) = true;
       continue;
     }
     if (arg == "--help" || arg == "-h") {
@@ -78,6 +85,14 @@ bool ParseOptions(int argc, char** argv, Options* out, std::string* why) {
     } else if (arg == "--soak-mb") {
       ok = ToInteger(text, 100000, &value);
       out->soakMb = static_cast<int>(value);
+    } else if (arg == "--fault-mb") {
+      ok = ToInteger(text, 1000000, &value) && value > 0;
+      out->faultMb = static_cast<int>(value);
+    } else if (arg == "--faults") {
+      ok = ToInteger(text, 10000000, &value) && value > 0;
+      out->faults = static_cast<int>(value);
+    } else if (arg == "--fault-minutes") {
+      ok = ToNumber(text, 0.01, 100000, &out->faultMinutes);
     } else if (arg == "--seed") {
       ok = ToInteger(text, 4294967295.0, &value);
       out->seed = static_cast<uint64_t>(value);

@@ -13,6 +13,10 @@ struct Options {
   int gapMs = 200;          // time unplugged in each cycle
   int soakMb = 0;           // megabytes each way; 0 skips the soak
   bool log = false;         // the program's own log on
+  int faultMb = 0;          // fault soak: megabytes each way (0 = no fault soak)
+  int faults = 500;         // fault soak: at least this many faults
+  double faultMinutes = 0;  // fault soak by time instead (then faultMb and faults are unused)
+  bool verbose = false;     // a line per fault
   uint64_t seed = 1;        // names every byte stream and the soak's frame sizes
   bool help = false;        // --help: print the usage and do nothing else
 };

@@ -20,10 +20,12 @@ bool PluggedReader::Plug(std::string* why) {
     return false;
   }
   auto port = std::make_unique<DivertingPort>(std::move(pty), relayed_, &strayBytes_);
+  port_ = port.get();
   reader_ = std::make_unique<testsupport::SimulatedReader>(std::move(port), config_);
   if (symlink(peer.c_str(), linkPath_.c_str()) != 0) {
     *why = "cannot link " + linkPath_ + " to " + peer + ": " + std::strerror(errno);
     reader_.reset();
+    port_ = nullptr;
     return false;
   }
   return true;
@@ -32,7 +34,12 @@ bool PluggedReader::Plug(std::string* why) {
 void PluggedReader::Unplug() {
   // The reader's thread ends first, then the pty closes with it: the program's side hangs up.
   reader_.reset();
+  port_ = nullptr;
   unlink(linkPath_.c_str());
+}
+
+bool PluggedReader::WaitRoom(size_t bytes, int timeoutMs) {
+  return port_ && port_->WaitRoom(bytes, timeoutMs);
 }
 
 }  // namespace replug

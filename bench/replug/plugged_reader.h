@@ -8,16 +8,18 @@
 #include <memory>
 #include <string>
 
-#include "stream_check.h"
+#include "relay_sink.h"
 #include "support/simulated_reader.h"
 
 namespace replug {
+
+class DivertingPort;
 
 class PluggedReader {
  public:
   // linkPath: the node the program opens (its device folder's ttyACM0). Relay data the host
   // sends to the reader goes to `relayed`.
-  PluggedReader(std::string linkPath, testsupport::ReaderConfig config, StreamCheck* relayed)
+  PluggedReader(std::string linkPath, testsupport::ReaderConfig config, RelaySink* relayed)
       : linkPath_(std::move(linkPath)), config_(std::move(config)), relayed_(relayed) {}
   ~PluggedReader() { Unplug(); }
   PluggedReader(const PluggedReader&) = delete;
@@ -29,6 +31,12 @@ class PluggedReader {
   // Closes the pty (the program's side hangs up) and removes the link.
   void Unplug();
 
+  // Waits up to timeoutMs until fewer than `bytes` of the reader's output wait to go to the
+  // host; false on time-out, or when unplugged or the pty failed.
+  bool WaitRoom(size_t bytes, int timeoutMs);
+  // Waits up to timeoutMs until all the reader's output reached the pty.
+  bool WaitSent(int timeoutMs) { return WaitRoom(1, timeoutMs); }
+
   // The reader while plugged, else nullptr.
   testsupport::SimulatedReader* Reader() { return reader_.get(); }
   // Bytes from the host that belonged to no valid frame, over all plugs.
@@ -37,9 +45,10 @@ class PluggedReader {
  private:
   std::string linkPath_;
   testsupport::ReaderConfig config_;
-  StreamCheck* relayed_;
+  RelaySink* relayed_;
   std::atomic<uint64_t> strayBytes_{0};
   std::unique_ptr<testsupport::SimulatedReader> reader_;
+  DivertingPort* port_ = nullptr;  // owned by reader_
 };
 
 }  // namespace replug

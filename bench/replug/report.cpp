@@ -1,6 +1,8 @@
 // Printing the figures as a table.
 #include "report.h"
 
+#include "fault_soak.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -110,7 +112,76 @@ void PrintReplug(const Options& options, const ReplugFigures& r) {
   if (!failed.empty()) std::printf("  failed cycles:\n%s", failed.c_str());
 }
 
+std::string Mib(uint64_t bytes) {
+  return Format("%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+}
+
+std::string Checked(const EpochTotals& t) {
+  return Mib(t.bytes) + " over " + std::to_string(t.links) + " links; wrong " +
+         std::to_string(t.wrong) + ", links not opening with a fresh head " +
+         std::to_string(t.badHeads) + ", bytes outside a link " + std::to_string(t.outside);
+}
+
+std::string Resources(const ResourceSample& s) {
+  return Format("%.0f s: ", s.seconds) + Count(s.fd) + " descriptors, " + Count(s.threads) +
+         " threads, VmRSS " + Count(s.rssKb, " kB");
+}
+
 }  // namespace
+
+void PrintFaultSoak(const Options& options, const FaultSoakFigures& f) {
+  std::printf("\n== %s --headless: fault soak (seed %llu) ==\n", options.program.c_str(),
+              static_cast<unsigned long long>(options.seed));
+  Row("result", FaultSoakClean(f) ? std::string("every link carried its data intact")
+                                  : "FAILED" + (f.failure.empty() ? "" : ": " + f.failure));
+  Row("time", Format("%.0f s", f.seconds));
+  Row("checked at the server (up)", Checked(f.up));
+  Row("checked at the reader (down)", Checked(f.down));
+  Row("sent up / down", Mib(f.upSent) + " / " + Mib(f.downSent));
+  Row("lost at faults, up", std::to_string(f.upLostAtFaults) + " bytes (one link at most " +
+                                std::to_string(f.maxUpLost) + ")");
+  Row("lost at faults, down", std::to_string(f.downLostAtFaults) + " bytes (one link at most " +
+                                  std::to_string(f.maxDownLost) + ")");
+  Row("lost on the last link (no fault)", std::to_string(f.lostOnLastLink) + " bytes");
+  Row("down links out of the server's order", std::to_string(f.staleDownLinks));
+  Row("host bytes outside frames", std::to_string(f.strayBytes));
+  Row("server-lost reports unprovoked", std::to_string(f.unprovokedLosses));
+  std::printf("  recovery: from the fault's end (close, listener back, reading again, plug) until\n"
+              "  data moved both ways again\n");
+  for (int k = 0; k < static_cast<int>(FaultKind::kCount); ++k) {
+    std::vector<double> ms, relinked;
+    size_t count = 0, failed = 0, half = 0;
+    for (const FaultRecord& r : f.faults) {
+      if (static_cast<int>(r.kind) != k) continue;
+      ++count;
+      half += r.midFrame;
+      if (!r.failure.empty()) {
+        ++failed;
+        continue;
+      }
+      ms.push_back(r.recoveryMs);
+      if (r.relinked) relinked.push_back(r.recoveryMs);
+    }
+    std::string label = FaultName(static_cast<FaultKind>(k));
+    std::string what = std::to_string(count) + " faults";
+    if (half) what += " (" + std::to_string(half) + " in mid-frame)";
+    if (failed) what += ", " + std::to_string(failed) + " FAILED";
+    if (static_cast<FaultKind>(k) == FaultKind::kStall)
+      what += ", " + std::to_string(relinked.size()) + " needed a new link";
+    Row(label.c_str(), what);
+    Row("    recovery", Spread(ms));
+  }
+  if (!f.samples.empty()) {
+    long rssMax = 0;
+    for (const ResourceSample& s : f.samples) rssMax = std::max(rssMax, s.rssKb);
+    Row("after warm-up", Resources(f.samples.front()));
+    Row("at the end", Resources(f.samples.back()));
+    Row("VmRSS max after warm-up", Count(rssMax, " kB"));
+  }
+  const double moved = static_cast<double>(f.up.bytes + f.down.bytes) / (1 << 20);
+  Row("program CPU", Format("%.0f ms, %.2f ms per MiB relayed", f.cpuMs,
+                            moved > 0 ? f.cpuMs / moved : 0));
+}
 
 void PrintReport(const Options& options, const RunFigures& f) {
   std::printf("\n== %s --headless: replug, idle and soak (seed %llu) ==\n", options.program.c_str(),

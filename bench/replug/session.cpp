@@ -36,7 +36,8 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
-// The last `lines` lines of a file, each indented, or "" when it cannot be read.
+}  // namespace
+
 std::string FileTail(const std::string& path, int lines) {
   std::ifstream in(path, std::ios::binary);
   std::vector<std::string> kept;
@@ -48,8 +49,6 @@ std::string FileTail(const std::string& path, int lines) {
   for (const std::string& line : kept) text += "    " + line + "\n";
   return text;
 }
-
-}  // namespace
 
 void InstallStopSignals() {
   struct sigaction action {};

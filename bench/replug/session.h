@@ -22,6 +22,9 @@ namespace replug {
 void InstallStopSignals();
 bool StopRequested();
 
+// The last `lines` lines of a file, each indented, or "" when it cannot be read.
+std::string FileTail(const std::string& path, int lines);
+
 // Times of a link's steps in ns after its t0.
 struct LinkTimes {
   uint64_t modeNs = 0;      // the host's SetNetworkMode reached the reader

@@ -21,6 +21,8 @@ constexpr uint64_t kWarmUpNs = 10 * kSecondNs;
 constexpr uint64_t kStallNs = 30 * kSecondNs;
 // The exchange number of the soak's streams; replug cycles never count this high.
 constexpr uint64_t kSoakExchange = 1ull << 32;
+// The reader's output waiting for the host: no more than a reader's buffer holds.
+constexpr size_t kReaderOutputBytes = 16384;
 
 // Sends `total` bytes of stream `seed` in pieces of random size 1..maxPiece through send; stops
 // early when quit is set. Returns "" or what failed.
@@ -69,6 +71,8 @@ bool RunSoak(Session& session, int megabytes, SoakFigures* out, std::string* why
   std::thread up([&] {
     upFailure = SendStream(upSeed, total, kSoakMaxFrameData, upSeed, quit, &frames,
                            [&](const uint8_t* data, size_t n) {
+                             while (!session.reader().WaitRoom(kReaderOutputBytes, 100))
+                               if (quit) return std::string("stopped");
                              return reader->SendRelay(data, n)
                                         ? std::string()
                                         : std::string("the reader's write to the pty failed");

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "relay_sink.h"
+
 namespace replug {
 
 // Byte `offset` of the stream named `seed`: random access, so any slice can be made on demand.
@@ -31,12 +33,12 @@ struct StreamTally {
 };
 
 // Thread-safe: one thread feeds, any other expects, waits and reads the tally.
-class StreamCheck {
+class StreamCheck : public RelaySink {
  public:
   // Starts over, expecting `length` bytes of stream `seed`.
   void Expect(uint64_t seed, uint64_t length);
   // Bytes as they arrive, in order.
-  void Feed(const uint8_t* data, size_t n);
+  void Feed(const uint8_t* data, size_t n) override;
   // Waits up to timeoutMs for at least the expected count of bytes; true when it arrived.
   bool WaitComplete(int timeoutMs);
   StreamTally Tally() const;

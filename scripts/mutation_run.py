@@ -8,7 +8,9 @@ a call left out.
       Windows ones) and writes it as JSON (default build/mutation/mutants.json).
   scripts/mutation_run.py run [--mutants FILE] [--build DIR] [--results FILE] [--only N,..]
       applies each mutant in turn, builds the Linux configuration in DIR (default
-      build/mutation) and runs its suites (the package suites left out) until one fails.
+      build/mutation) and runs its suites (the package suites left out) until one fails. Only
+      the suites whose command names a program the mutant's build linked again are run (a
+      suite that names none always runs); --all-suites runs every one.
       A mutant is killed when a suite fails or times out, survives when all pass, and is
       stillborn when it does not compile. Results go to FILE (default build/mutation/results.json)
       as they come, so an interrupted run resumes where it stopped.
@@ -170,6 +172,41 @@ def configure(build):
                     "-DOVRA7_FUZZ=OFF"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
 
+def suite_commands(build):
+    """Each suite's command line and environment as one text, by name."""
+    done = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"], cwd=ROOT,
+                          stdout=subprocess.PIPE, text=True, check=True)
+    suites = {}
+    for test in json.loads(done.stdout)["tests"]:
+        words = list(test.get("command", []))
+        for prop in test.get("properties", []):
+            if prop["name"] == "ENVIRONMENT":
+                words += prop["value"]
+        suites[test["name"]] = " ".join(words)
+    return suites
+
+
+def relinked(build, output):
+    """Absolute paths of the programs and modules ninja linked again."""
+    found = re.findall(r"Linking CXX (?:executable|shared module|shared library) (\S+)", output)
+    return [os.path.abspath(os.path.join(build, f)) for f in found]
+
+
+def suites_to_run(suites, build, programs):
+    """The suites a change to these programs can reach: those that run one of them or a program
+    beside it (a module is loaded by the program in its folder), and those that run no program
+    of the build by name (scripts that find theirs otherwise)."""
+    root = os.path.abspath(build) + os.sep
+    folders = {os.path.dirname(p) for p in programs}
+    chosen = []
+    for name, text in suites.items():
+        named = [w.split("=", 1)[-1] for w in text.split()]
+        run = [w for w in named if w.startswith(root) and os.path.isfile(w) and os.access(w, os.X_OK)]
+        if not run or any(w in programs or os.path.dirname(w) in folders for w in run):
+            chosen.append(name)
+    return chosen
+
+
 def failed_tests(output):
     return sorted(set(re.findall(r"\d+ - (\S+) \(", output)))
 
@@ -186,6 +223,8 @@ def run(args):
     code, out, _ = run_command(["cmake", "--build", args.build], 3600)
     if code != 0:
         sys.exit("the unmutated tree does not build:\n" + out[-3000:])
+    suites = {n: t for n, t in suite_commands(args.build).items()
+              if not re.search(args.exclude, n)}
     for mutant in mutants:
         if (only is not None and mutant["id"] not in only) or \
                 (only is None and mutant["id"] in results):
@@ -204,13 +243,19 @@ def run(args):
                 with open(path, "w", encoding="utf-8") as f:
                     f.write("".join(lines))
                 code, out, _ = run_command(["cmake", "--build", args.build], 1800)
+                chosen = list(suites) if args.all_suites else \
+                    suites_to_run(suites, args.build, relinked(args.build, out))
                 if code != 0:
                     result.update(outcome="stillborn")
+                elif not chosen:
+                    result.update(outcome="survived", by=["no suite reaches it"])
                 else:
+                    pattern = "^(" + "|".join(re.escape(n) for n in chosen) + ")$"
                     code, out, seconds = run_command(
-                        ["ctest", "--test-dir", args.build, "-E", args.exclude, "-j2",
+                        ["ctest", "--test-dir", args.build, "-R", pattern, "-j2",
                          "--stop-on-failure", "--timeout", "300", "--output-on-failure"],
                         args.timeout)
+                    result["suites"] = len(chosen)
                     if code == 0:
                         result.update(outcome="survived")
                     else:
@@ -259,6 +304,8 @@ def main():
     r.add_argument("--only", help="comma-separated mutant ids (run again even if done)")
     r.add_argument("--exclude", default="^deb_", help="ctest -E pattern of suites left out")
     r.add_argument("--timeout", type=int, default=1200, help="bound for one mutant's suites (s)")
+    r.add_argument("--all-suites", action="store_true",
+                   help="run every suite, not only those that name a program linked again")
     p = sub.add_parser("report")
     p.add_argument("--results", default=os.path.join(DEFAULT_DIR, "results.json"))
     args = parser.parse_args()

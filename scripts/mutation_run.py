@@ -33,6 +33,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_DIR = os.path.join(ROOT, "build", "mutation")
 # Windows-only sources are not built on Linux, so no Linux suite could tell their mutants.
 SKIP_PATH = re.compile(r"(^|/)win32(/|_)|/win32/")
+RECORDING_FAILED = re.compile(r"FAILED: \S*umockdev-flash/")
+COMPILE_ERROR = re.compile(r"error:|undefined reference")
 COMPARISONS = {"==": "!=", "!=": "==", "<": "<=", "<=": "<", ">": ">=", ">=": ">"}
 STATEMENT_CALL = re.compile(r"^[A-Za-z_][\w:]*((\.|->)[A-Za-z_]\w*)*\(.*\);$")
 NOT_CALLS = ("return", "if", "while", "for", "switch", "delete", "case", "throw", "sizeof",
@@ -245,7 +247,11 @@ def run(args):
                 code, out, _ = run_command(["cmake", "--build", args.build], 1800)
                 chosen = list(suites) if args.all_suites else \
                     suites_to_run(suites, args.build, relinked(args.build, out))
-                if code != 0:
+                if code != 0 and RECORDING_FAILED.search(out) and not COMPILE_ERROR.search(out):
+                    # The build records a whole flash of the simulated device with the code under
+                    # test: a mutant that breaks the flash fails that step, not the compiler.
+                    result.update(outcome="killed", by=["the build's flash recording"])
+                elif code != 0:
                     result.update(outcome="stillborn")
                 elif not chosen:
                     result.update(outcome="survived", by=["no suite reaches it"])

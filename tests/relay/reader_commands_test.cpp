@@ -39,6 +39,10 @@ class CommandTest : public RelayTest {
   std::atomic<bool> release_{false};
 };
 
+// Commands from the window's thread while the relay thread sleeps on a terminal, or polls the cable.
+using CommandOnBothPortsTest = OnBothPorts<CommandTest>;
+INSTANTIATE_TEST_SUITE_P(Ports, CommandOnBothPortsTest, BothPorts(), PortKindName);
+
 Bytes LastPayload(testsupport::SimulatedReader& reader, uint8_t code) {
   testsupport::ReaderFrameRecord f;
   size_t n = reader.CountFrames(code);
@@ -46,7 +50,7 @@ Bytes LastPayload(testsupport::SimulatedReader& reader, uint8_t code) {
   return f.payload;
 }
 
-TEST_F(CommandTest, EveryCommandSendsItsPayloadAndTakesItsOutputs) {
+TEST_P(CommandOnBothPortsTest, EveryCommandSendsItsPayloadAndTakesItsOutputs) {
   testsupport::ReaderConfig config;
   config.cat1Model = 0x21;
   config.connectStatusCode = 0x07;
@@ -326,13 +330,15 @@ TEST_F(CommandTest, GateGivesUpAfterFiveSeconds) {
   ASSERT_TRUE(reader_->WaitFrames(0x0A, 1, 5000));
 }
 
-TEST_F(CommandTest, FailedWriteEndsTheRelayAndLaterCommandsFailAtOnce) {
+TEST_P(CommandOnBothPortsTest, FailedWriteEndsTheRelayAndLaterCommandsFailAtOnce) {
   StartOn(3);
-  cable_->SetHostWriteFails(true);
+  Link();
+  faults_->writeFails = true;
   EXPECT_EQ(service_->DisconnectPlatform(), -3);
   EXPECT_TRUE(LogHas("com write failed"));
-  for (int i = 0; i < 500 && service_->IsRunning(); ++i) platform::SleepMs(2);
   EXPECT_EQ(service_->IsRunning(), 0);
+  // The relay thread, asleep on the port and the idle link, wakes and ends: it closes the link.
+  EXPECT_TRUE(server_.WaitClientClosed(10000));
   uint64_t start = platform::NowMs();
   EXPECT_EQ(service_->QueryCat1Module(nullptr, nullptr), -1);
   EXPECT_LT(platform::NowMs() - start, 1000u);

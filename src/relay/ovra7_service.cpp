@@ -125,22 +125,33 @@ std::string Ovra7Service::GetServerHost() const {
 void Ovra7Service::RelayThread() {
   platform::NameThisThread("ovra7-relay");
   platform::SerialPort* port = comHandle_.get();
-  const intptr_t portWait = port->WaitHandle();
+  const intptr_t portFd = port->WaitHandle();
   // Where the port, the socket and the wake-up signal can be waited on together, the thread sleeps
   // until one of them has something; otherwise it looks at least every millisecond.
-  const intptr_t wake = portWait >= 0 ? wake_.Handle() : -1;
-  const int waitUs = wake >= 0 ? -1 : 1000;
+  intptr_t portWait = portFd;
+  intptr_t wake = portWait >= 0 ? wake_.Handle() : -1;
+  int waitUs = wake >= 0 ? -1 : 1000;
+  bool waitFailed = false;
   while (running_) {
     platform::SocketHandle s = socketHandle_.load();
     bool waitedOnPort = false;
     if (s != platform::kInvalidSocket || portWait >= 0) {
       int ready = platform::WaitRelayEvents(s, portWait, wake, waitUs);
-      waitedOnPort = portWait >= 0;
-      if (ready > 0 && (ready & platform::kWoken)) wake_.Clear();
-      if (ready > 0 && (ready & platform::kSocketReadable)) ReadServer();
-      if (ready > 0 && (ready & platform::kPortHungUp)) break;
-      // The wait saw nothing on the port: its queue is empty and the wait was this pass's sleep.
-      if (waitedOnPort && ready >= 0 && !(ready & platform::kPortReadable)) continue;
+      if (ready < 0) {
+        // A failed wait fails again at once, and would spin the thread: from here on it looks at
+        // the port every millisecond and waits on the socket alone, as where there is no such wait.
+        if (!waitFailed) WriteLog("relay wait failed");
+        waitFailed = true;
+        portWait = wake = -1;
+        waitUs = 1000;
+      } else {
+        waitedOnPort = portWait >= 0;
+        if (ready & platform::kWoken) wake_.Clear();
+        if (ready & platform::kSocketReadable) ReadServer();
+        if (ready & platform::kPortHungUp) break;
+        // The wait saw nothing on the port: its queue is empty and the wait was this pass's sleep.
+        if (waitedOnPort && !(ready & platform::kPortReadable)) continue;
+      }
     }
     uint32_t errors = 0, queued = 0;
     bool queried = port->QueryStatus(&errors, &queued);
@@ -159,7 +170,7 @@ void Ovra7Service::RelayThread() {
   // However the loop ended (the wait saw it, or a read failed as the device went in the middle
   // of a frame), a port that has hung up is a device that went away.
   const int last =
-      portWait >= 0 ? platform::WaitRelayEvents(platform::kInvalidSocket, portWait, -1, 0) : 0;
+      portFd >= 0 ? platform::WaitRelayEvents(platform::kInvalidSocket, portFd, -1, 0) : 0;
   if (last > 0 && (last & platform::kPortHungUp)) PortHungUp();
 }
 

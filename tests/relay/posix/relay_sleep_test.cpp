@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <climits>
+
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -64,6 +66,18 @@ TEST_F(RelaySleepTest, IdleRelayTakesNoProcessorTimeAndWakesForTheServersClose) 
   // The server closing its end wakes it: the reader is told the link was lost.
   server_.CloseClient();
   EXPECT_TRUE(reader_->WaitFrames(0x0B, 1, 10000));
+  ExpectStopReturns();
+}
+
+// A wait that fails fails again at once: the relay must neither spin on it nor stop relaying.
+TEST_F(RelaySleepTest, WaitThatFailsNeitherSpinsNorStopsTheRelay) {
+  faults_->waitHandle = INT_MAX;  // no descriptor has that number: every wait on it fails
+  StartOn(1);
+  Link();
+  ExpectTheIdleRelayRests();
+  ASSERT_TRUE(server_.Send({0x41, 0x42}));
+  ASSERT_TRUE(reader_->WaitRelayed(2, 10000));
+  EXPECT_EQ(LogCount("relay wait failed"), 1);
   ExpectStopReturns();
 }
 

@@ -22,18 +22,14 @@ Ovra7Service::Ovra7Service(void* owner, DownloadFinishedCallback callback, Seria
 
 Ovra7Service::~Ovra7Service() {
   // The process keeps the service until it ends; a test's service must not leave its thread.
-  EndRelay();
-  JoinRelayThread();
+  StopRelayThread();
   platform::CloseSocket(socketHandle_.exchange(platform::kInvalidSocket));
 }
 
 int Ovra7Service::Start(int n, const std::vector<std::string>& portNames) {
   // A relay thread that is still joinable would be overwritten below (a crash) and would read a
   // port closed under it: end it first.
-  if (relayThread_.joinable()) {
-    EndRelay();
-    JoinRelayThread();
-  }
+  if (relayThread_.joinable()) StopRelayThread();
   if (comHandle_) {
     WriteLog("COM is already open while start service, close it");
     comHandle_.reset();
@@ -63,6 +59,7 @@ int Ovra7Service::Start(int n, const std::vector<std::string>& portNames) {
 
 bool Ovra7Service::StartRelayThread(std::unique_ptr<platform::SerialPort> port, int n) {
   comHandle_ = std::move(port);
+  stopRequested_ = false;
   running_ = 1;
   if (platform::StartThread(&relayThread_, [this] { RelayThread(); })) {
     comPort_ = n;
@@ -80,14 +77,19 @@ void Ovra7Service::JoinRelayThread() {
     relayThread_.join();
 }
 
+void Ovra7Service::StopRelayThread() {
+  stopRequested_ = true;
+  EndRelay();
+  JoinRelayThread();
+}
+
 int Ovra7Service::Stop(bool notify) {
   WriteLog("enter Ovra7Service::Stop");
   comPort_ = -1;
   if (notify) DisconnectPlatform();
   StopServerConnect();
-  EndRelay();
   // Also collects a thread that ended by itself (failed write or head read).
-  JoinRelayThread();
+  StopRelayThread();
   UninitComm();
   WriteLog("leave Ovra7Service::Stop");
   return 1;
@@ -168,7 +170,9 @@ void Ovra7Service::RelayThread() {
   }
   platform::CloseSocket(socketHandle_.exchange(platform::kInvalidSocket));
   // However the loop ended (the wait saw it, or a read failed as the device went in the middle
-  // of a frame), a port that has hung up is a device that went away.
+  // of a frame), a port that has hung up is a device that went away; unless the owner stopped
+  // the service, as it does when the machine goes to sleep and takes the device with it.
+  if (stopRequested_) return;
   const int last =
       portFd >= 0 ? platform::WaitRelayEvents(platform::kInvalidSocket, portFd, -1, 0) : 0;
   if (last > 0 && (last & platform::kPortHungUp)) PortHungUp();

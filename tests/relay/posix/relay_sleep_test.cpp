@@ -81,6 +81,36 @@ TEST_F(RelaySleepTest, WaitThatFailsNeitherSpinsNorStopsTheRelay) {
   ExpectStopReturns();
 }
 
+// The owner stops the service as the machine goes to sleep, and the reader's port goes with it
+// before the relay thread has ended: what the owner stopped is no device it has lost.
+TEST_F(RelaySleepTest, PortThatHangsUpAfterStopIsNotReported) {
+  std::atomic<int> reports{0};
+  service_->SetPortLostCallback([&] { ++reports; });
+  auto entered = std::make_shared<std::atomic<bool>>(false);
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  service_->SetResolverForTesting([=](const std::string&, std::vector<std::string>*) {
+    *entered = true;
+    while (!*release) platform::SleepMs(5);
+    return false;
+  });
+  service_->SetServerAddress("held.example", server_.port());
+  StartOn(1);
+  ASSERT_TRUE(reader_->SendConnectRequest());
+  for (int i = 0; i < 5000 && !*entered; ++i) platform::SleepMs(2);
+  if (!*entered) {
+    *release = true;
+    FAIL() << "the relay thread never got to the connect";
+  }
+  std::thread stopper([&] { service_->Stop(false); });
+  for (int i = 0; i < 5000 && service_->IsRunning(); ++i) platform::SleepMs(2);
+  EXPECT_EQ(service_->IsRunning(), 0);
+  reader_.reset();  // the port hangs up while the relay thread is still in the connect
+  *release = true;
+  stopper.join();
+  EXPECT_EQ(reports, 0);
+  EXPECT_FALSE(LogHas("com port hung up"));
+}
+
 // The reader's side of the pty closes while the relay waits, while it reads a frame's head, or
 // while it reads a frame's body whose rest never comes: either way the port has hung up, the
 // service ends and the owner hears of it once.

@@ -39,7 +39,7 @@ class CommandTest : public RelayTest {
   std::atomic<bool> release_{false};
 };
 
-// Commands from the window's thread while the relay thread sleeps on a terminal, or polls the cable.
+// Commands from the window's thread while the relay sleeps on a terminal or polls the cable.
 using CommandOnBothPortsTest = OnBothPorts<CommandTest>;
 INSTANTIATE_TEST_SUITE_P(Ports, CommandOnBothPortsTest, BothPorts(), PortKindName);
 

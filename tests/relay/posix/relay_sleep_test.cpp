@@ -2,11 +2,9 @@
 // Stop has something for it: asleep it must take no processor time, and a port whose device went
 // away must end the service and be reported.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <climits>
-
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -152,12 +150,11 @@ TEST_P(RelayHangUpTest, PortThatHangsUpEndsTheServiceAndIsReportedOnce) {
   EXPECT_EQ(reports, 1);
 }
 
+// While it waits, inside a head, inside a body.
 INSTANTIATE_TEST_SUITE_P(
     Moments, RelayHangUpTest,
-    testing::Values(HangUpMoment{{}, 0, ""},                              // while it waits
-                    HangUpMoment{{0x55}, 1, "read head failed"},          // inside a head
-                    HangUpMoment{{0x55, 0xAA, 0x10, 0x00, 0x04}, 2,       // inside a body
-                                 "read body failed"}));
+    testing::Values(HangUpMoment{{}, 0, ""}, HangUpMoment{{0x55}, 1, "read head failed"},
+                    HangUpMoment{{0x55, 0xAA, 0x10, 0x00, 0x04}, 2, "read body failed"}));
 
 }  // namespace
 }  // namespace relaytest

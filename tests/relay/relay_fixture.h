@@ -73,6 +73,7 @@ class RelayTest : public testing::Test {
   }
 
   void TearDown() override {
+    release_ = true;  // a relay thread held in the resolver must be able to end
     if (service_) service_->Stop(false);
     reader_.reset();
     service_.reset();
@@ -107,6 +108,23 @@ class RelayTest : public testing::Test {
     if (stopped.wait_for(std::chrono::minutes(1)) == std::future_status::ready) return;
     ADD_FAILURE() << "Stop did not return: the relay thread sleeps through it";
     std::abort();
+  }
+
+  // The next connect request resolves its host only once release_ is set: until then the relay
+  // thread sits in the resolver with the link held.
+  void HoldConnectsInTheResolver() {
+    service_->SetResolverForTesting([this](const std::string&, std::vector<std::string>* out) {
+      entered_ = true;
+      while (!release_) platform::SleepMs(5);
+      *out = {"127.0.0.1"};
+      return true;
+    });
+    service_->SetServerAddress("slow.example", server_.port());
+  }
+  // Waits (bounded) until the relay thread is inside the held resolver.
+  bool WaitInTheResolver() {
+    for (int i = 0; i < 5000 && !entered_; ++i) platform::SleepMs(2);
+    return entered_;
   }
 
   void PointAtServer() { service_->SetServerAddress("127.0.0.1", server_.port()); }
@@ -171,6 +189,8 @@ class RelayTest : public testing::Test {
   int terminalNumber_ = -1;
   std::unique_ptr<testsupport::SimulatedReader> reader_;
   std::unique_ptr<Ovra7Service> service_;
+  std::atomic<bool> entered_{false};
+  std::atomic<bool> release_{false};
 };
 
 // Short read time-outs for tests about a reader that falls silent mid-frame.

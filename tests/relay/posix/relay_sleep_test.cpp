@@ -84,26 +84,15 @@ TEST_F(RelaySleepTest, WaitThatFailsNeitherSpinsNorStopsTheRelay) {
 TEST_F(RelaySleepTest, PortThatHangsUpAfterStopIsNotReported) {
   std::atomic<int> reports{0};
   service_->SetPortLostCallback([&] { ++reports; });
-  auto entered = std::make_shared<std::atomic<bool>>(false);
-  auto release = std::make_shared<std::atomic<bool>>(false);
-  service_->SetResolverForTesting([=](const std::string&, std::vector<std::string>*) {
-    *entered = true;
-    while (!*release) platform::SleepMs(5);
-    return false;
-  });
-  service_->SetServerAddress("held.example", server_.port());
+  HoldConnectsInTheResolver();
   StartOn(1);
   ASSERT_TRUE(reader_->SendConnectRequest());
-  for (int i = 0; i < 5000 && !*entered; ++i) platform::SleepMs(2);
-  if (!*entered) {
-    *release = true;
-    FAIL() << "the relay thread never got to the connect";
-  }
+  ASSERT_TRUE(WaitInTheResolver());
   std::thread stopper([&] { service_->Stop(false); });
   for (int i = 0; i < 5000 && service_->IsRunning(); ++i) platform::SleepMs(2);
   EXPECT_EQ(service_->IsRunning(), 0);
   reader_.reset();  // the port hangs up while the relay thread is still in the connect
-  *release = true;
+  release_ = true;
   stopper.join();
   EXPECT_EQ(reports, 0);
   EXPECT_FALSE(LogHas("com port hung up"));

@@ -14,7 +14,7 @@ namespace {
 using CommandTest = RelayTest;
 
 // Commands from the window's thread while the relay sleeps on a terminal or polls the cable.
-using CommandOnBothPortsTest = OnBothPorts<CommandTest>;
+using CommandOnBothPortsTest = OnBothPortsTest;
 INSTANTIATE_TEST_SUITE_P(Ports, CommandOnBothPortsTest, BothPorts(), PortKindName);
 
 Bytes LastPayload(testsupport::SimulatedReader& reader, uint8_t code) {

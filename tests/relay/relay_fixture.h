@@ -204,15 +204,13 @@ inline testsupport::CableTimeouts QuickTimeouts() {
 
 enum class PortKind { kCable, kTerminal };
 
-// A fixture's tests over both kinds of port: the in-memory cable, which the relay polls, and a
+// Tests over both kinds of port: the in-memory cable, which the relay polls, and a
 // pseudo-terminal, which it sleeps on where the system has them.
-template <class Fixture>
-class OnBothPorts : public Fixture, public testing::WithParamInterface<PortKind> {
+class OnBothPortsTest : public RelayTest, public testing::WithParamInterface<PortKind> {
  protected:
   void SetUp() override {
-    Fixture::SetUp();
-    if (this->GetParam() == PortKind::kTerminal && !this->UseTerminal())
-      GTEST_SKIP() << "no pseudo-terminals here";
+    RelayTest::SetUp();
+    if (GetParam() == PortKind::kTerminal && !UseTerminal()) GTEST_SKIP() << "no pseudo-terminals";
   }
 };
 

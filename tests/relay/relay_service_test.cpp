@@ -234,7 +234,7 @@ TEST_F(ServiceTest, TenMegabytesEachWayArriveUnchanged) {
 }
 
 // The relay on either kind of port: sleeping on a terminal, it must still wake for each of these.
-using ServiceOnBothPortsTest = OnBothPorts<RelayTest>;
+using ServiceOnBothPortsTest = OnBothPortsTest;
 INSTANTIATE_TEST_SUITE_P(Ports, ServiceOnBothPortsTest, BothPorts(), PortKindName);
 
 TEST_P(ServiceOnBothPortsTest, StopWithAnIdleLinkResetsPortAndStatusTexts) {

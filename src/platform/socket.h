@@ -52,8 +52,9 @@ constexpr int kWoken = 8;       // the wake-up signal was raised
 
 // Waits until the socket (may be invalid) is readable, the port descriptor fd (may be -1) is
 // readable or hangs up, or the wake-up handle (may be -1, see WakeSignal) is raised. timeoutUs < 0
-// waits without a limit. Returns the bits above, 0 on time-out, <0 on error. Where fd and wake
-// cannot be waited on (Windows), only the socket is watched and the time-out is always bounded.
+// waits without a limit. Returns the bits above, 0 on time-out, <0 on error (a descriptor that is
+// not open included: waiting again would fail again at once). Where fd and wake cannot be waited
+// on (Windows), only the socket is watched and the time-out is always bounded.
 int WaitRelayEvents(SocketHandle s, intptr_t fd, intptr_t wake, int timeoutUs);
 
 // The socket's pending error after a connect: 0 when the connection was made.

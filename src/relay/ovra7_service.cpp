@@ -22,18 +22,14 @@ Ovra7Service::Ovra7Service(void* owner, DownloadFinishedCallback callback, Seria
 
 Ovra7Service::~Ovra7Service() {
   // The process keeps the service until it ends; a test's service must not leave its thread.
-  EndRelay();
-  JoinRelayThread();
+  StopRelayThread();
   platform::CloseSocket(socketHandle_.exchange(platform::kInvalidSocket));
 }
 
 int Ovra7Service::Start(int n, const std::vector<std::string>& portNames) {
   // A relay thread that is still joinable would be overwritten below (a crash) and would read a
   // port closed under it: end it first.
-  if (relayThread_.joinable()) {
-    EndRelay();
-    JoinRelayThread();
-  }
+  if (relayThread_.joinable()) StopRelayThread();
   if (comHandle_) {
     WriteLog("COM is already open while start service, close it");
     comHandle_.reset();
@@ -63,6 +59,7 @@ int Ovra7Service::Start(int n, const std::vector<std::string>& portNames) {
 
 bool Ovra7Service::StartRelayThread(std::unique_ptr<platform::SerialPort> port, int n) {
   comHandle_ = std::move(port);
+  stopRequested_ = false;
   running_ = 1;
   if (platform::StartThread(&relayThread_, [this] { RelayThread(); })) {
     comPort_ = n;
@@ -80,14 +77,19 @@ void Ovra7Service::JoinRelayThread() {
     relayThread_.join();
 }
 
+void Ovra7Service::StopRelayThread() {
+  stopRequested_ = true;
+  EndRelay();
+  JoinRelayThread();
+}
+
 int Ovra7Service::Stop(bool notify) {
   WriteLog("enter Ovra7Service::Stop");
   comPort_ = -1;
   if (notify) DisconnectPlatform();
   StopServerConnect();
-  EndRelay();
   // Also collects a thread that ended by itself (failed write or head read).
-  JoinRelayThread();
+  StopRelayThread();
   UninitComm();
   WriteLog("leave Ovra7Service::Stop");
   return 1;
@@ -125,22 +127,33 @@ std::string Ovra7Service::GetServerHost() const {
 void Ovra7Service::RelayThread() {
   platform::NameThisThread("ovra7-relay");
   platform::SerialPort* port = comHandle_.get();
-  const intptr_t portWait = port->WaitHandle();
+  const intptr_t portFd = port->WaitHandle();
   // Where the port, the socket and the wake-up signal can be waited on together, the thread sleeps
   // until one of them has something; otherwise it looks at least every millisecond.
-  const intptr_t wake = portWait >= 0 ? wake_.Handle() : -1;
-  const int waitUs = wake >= 0 ? -1 : 1000;
+  intptr_t portWait = portFd;
+  intptr_t wake = portWait >= 0 ? wake_.Handle() : -1;
+  int waitUs = wake >= 0 ? -1 : 1000;
+  bool waitFailed = false;
   while (running_) {
     platform::SocketHandle s = socketHandle_.load();
     bool waitedOnPort = false;
     if (s != platform::kInvalidSocket || portWait >= 0) {
       int ready = platform::WaitRelayEvents(s, portWait, wake, waitUs);
-      waitedOnPort = portWait >= 0;
-      if (ready > 0 && (ready & platform::kWoken)) wake_.Clear();
-      if (ready > 0 && (ready & platform::kSocketReadable)) ReadServer();
-      if (ready > 0 && (ready & platform::kPortHungUp)) break;
-      // The wait saw nothing on the port: its queue is empty and the wait was this pass's sleep.
-      if (waitedOnPort && ready >= 0 && !(ready & platform::kPortReadable)) continue;
+      if (ready < 0) {
+        // A failed wait fails again at once, and would spin the thread: from here on it looks at
+        // the port every millisecond and waits on the socket alone, as where there is no such wait.
+        if (!waitFailed) WriteLog("relay wait failed");
+        waitFailed = true;
+        portWait = wake = -1;
+        waitUs = 1000;
+      } else {
+        waitedOnPort = portWait >= 0;
+        if (ready & platform::kWoken) wake_.Clear();
+        if (ready & platform::kSocketReadable) ReadServer();
+        if (ready & platform::kPortHungUp) break;
+        // The wait saw nothing on the port: its queue is empty and the wait was this pass's sleep.
+        if (waitedOnPort && !(ready & platform::kPortReadable)) continue;
+      }
     }
     uint32_t errors = 0, queued = 0;
     bool queried = port->QueryStatus(&errors, &queued);
@@ -157,9 +170,11 @@ void Ovra7Service::RelayThread() {
   }
   platform::CloseSocket(socketHandle_.exchange(platform::kInvalidSocket));
   // However the loop ended (the wait saw it, or a read failed as the device went in the middle
-  // of a frame), a port that has hung up is a device that went away.
+  // of a frame), a port that has hung up is a device that went away; unless the owner stopped
+  // the service, as it does when the machine goes to sleep and takes the device with it.
+  if (stopRequested_) return;
   const int last =
-      portWait >= 0 ? platform::WaitRelayEvents(platform::kInvalidSocket, portWait, -1, 0) : 0;
+      portFd >= 0 ? platform::WaitRelayEvents(platform::kInvalidSocket, portFd, -1, 0) : 0;
   if (last > 0 && (last & platform::kPortHungUp)) PortHungUp();
 }
 

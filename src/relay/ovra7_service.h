@@ -148,6 +148,8 @@ class Ovra7Service {
   void UninitComm();
   bool StartRelayThread(std::unique_ptr<platform::SerialPort> port, int n);
   void JoinRelayThread();
+  // The owner ends the relay thread (Stop, a new Start, the service's end) and waits for it.
+  void StopRelayThread();
   void RelayThread();
   void PortHungUp();
   // Clears `running` and wakes the relay thread, wherever it sleeps.
@@ -178,6 +180,8 @@ class Ovra7Service {
   bool lossReported_ = false;
   std::mutex socketLock_;
   std::atomic<int> running_{0};
+  // The owner asked the relay thread to end: a port that hangs up meanwhile is not reported.
+  std::atomic<bool> stopRequested_{false};
   platform::WakeSignal wake_;
   // Written only by the UI thread while no relay thread runs; read by the relay thread.
   std::unique_ptr<platform::SerialPort> comHandle_;

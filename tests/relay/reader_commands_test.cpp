@@ -11,33 +11,11 @@
 namespace relaytest {
 namespace {
 
-class CommandTest : public RelayTest {
- protected:
-  void TearDown() override {
-    release_ = true;  // a relay thread held in the resolver must be able to end
-    RelayTest::TearDown();
-  }
+using CommandTest = RelayTest;
 
-  // The next connect request resolves its host only once release_ is set: until then the relay
-  // thread sits in the resolver with the link held.
-  void HoldConnectsInTheResolver() {
-    service_->SetResolverForTesting([this](const std::string&, std::vector<std::string>* out) {
-      entered_ = true;
-      while (!release_) platform::SleepMs(5);
-      *out = {"127.0.0.1"};
-      return true;
-    });
-    service_->SetServerAddress("slow.example", server_.port());
-  }
-  // Waits (bounded) until the relay thread is inside the held resolver.
-  bool WaitInTheResolver() {
-    for (int i = 0; i < 5000 && !entered_; ++i) platform::SleepMs(2);
-    return entered_;
-  }
-
-  std::atomic<bool> entered_{false};
-  std::atomic<bool> release_{false};
-};
+// Commands from the window's thread while the relay sleeps on a terminal or polls the cable.
+using CommandOnBothPortsTest = OnBothPortsTest;
+INSTANTIATE_TEST_SUITE_P(Ports, CommandOnBothPortsTest, BothPorts(), PortKindName);
 
 Bytes LastPayload(testsupport::SimulatedReader& reader, uint8_t code) {
   testsupport::ReaderFrameRecord f;
@@ -46,7 +24,7 @@ Bytes LastPayload(testsupport::SimulatedReader& reader, uint8_t code) {
   return f.payload;
 }
 
-TEST_F(CommandTest, EveryCommandSendsItsPayloadAndTakesItsOutputs) {
+TEST_P(CommandOnBothPortsTest, EveryCommandSendsItsPayloadAndTakesItsOutputs) {
   testsupport::ReaderConfig config;
   config.cat1Model = 0x21;
   config.connectStatusCode = 0x07;
@@ -310,29 +288,24 @@ TEST_F(CommandTest, ModeCommandPassesOneGateEvenWhenAConnectRequestFollowsIt) {
 
 TEST_F(CommandTest, GateGivesUpAfterFiveSeconds) {
   StartOn(3);
-  std::atomic<bool> release{false}, entered{false};
-  service_->SetResolverForTesting([&](const std::string&, std::vector<std::string>*) {
-    entered = true;
-    while (!release) platform::SleepMs(5);
-    return false;
-  });
-  service_->SetServerAddress("stuck.example", 1);
+  HoldConnectsInTheResolver();
   ASSERT_TRUE(reader_->SendConnectRequest());
-  for (int i = 0; i < 2500 && !entered; ++i) platform::SleepMs(2);
-  EXPECT_TRUE(entered);  // not ASSERT: the resolver must still be released below
+  ASSERT_TRUE(WaitInTheResolver());
   EXPECT_EQ(service_->QueryCat1Module(nullptr, nullptr), -1);
   EXPECT_TRUE(LogHas("WaitComCanSend timeout"));
-  release = true;
+  release_ = true;
   ASSERT_TRUE(reader_->WaitFrames(0x0A, 1, 5000));
 }
 
-TEST_F(CommandTest, FailedWriteEndsTheRelayAndLaterCommandsFailAtOnce) {
+TEST_P(CommandOnBothPortsTest, FailedWriteEndsTheRelayAndLaterCommandsFailAtOnce) {
   StartOn(3);
-  cable_->SetHostWriteFails(true);
+  Link();
+  faults_->writeFails = true;
   EXPECT_EQ(service_->DisconnectPlatform(), -3);
   EXPECT_TRUE(LogHas("com write failed"));
-  for (int i = 0; i < 500 && service_->IsRunning(); ++i) platform::SleepMs(2);
   EXPECT_EQ(service_->IsRunning(), 0);
+  // The relay thread, asleep on the port and the idle link, wakes and ends: it closes the link.
+  EXPECT_TRUE(server_.WaitClientClosed(10000));
   uint64_t start = platform::NowMs();
   EXPECT_EQ(service_->QueryCat1Module(nullptr, nullptr), -1);
   EXPECT_LT(platform::NowMs() - start, 1000u);

@@ -1,10 +1,15 @@
-// Shared set-up of the relay suites: a service on fake ports, a simulated reader on the cable,
-// a loopback card server, and the log pointed at a folder of the test's own.
+// Shared set-up of the relay suites: a service on fake ports, a simulated reader on the cable
+// (or on a pseudo-terminal), a loopback card server, and the log pointed at a folder of the
+// test's own.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -21,16 +26,54 @@ namespace relaytest {
 
 using Bytes = std::vector<uint8_t>;
 
+// The service's port passes everything through, but can fail as a real terminal cannot be told
+// to, and counts the reads the relay began (which tells where in a frame it is).
+struct PortFaults {
+  std::atomic<bool> writeFails{false};
+  std::atomic<int> readsBegun{0};
+  intptr_t waitHandle = -2;  // what WaitHandle gives (-2: the port's own); set before Start
+};
+
+class FaultyPort : public platform::SerialPort {
+ public:
+  FaultyPort(std::unique_ptr<platform::SerialPort> port, std::shared_ptr<PortFaults> faults)
+      : port_(std::move(port)), faults_(std::move(faults)) {}
+  int Read(uint8_t* buffer, int n) override {
+    ++faults_->readsBegun;
+    return port_->Read(buffer, n);
+  }
+  int Write(const uint8_t* buffer, int n) override {
+    return faults_->writeFails ? -1 : port_->Write(buffer, n);
+  }
+  bool QueryStatus(uint32_t* errors, uint32_t* queued) override {
+    return port_->QueryStatus(errors, queued);
+  }
+  void PurgeReceive() override { port_->PurgeReceive(); }
+  intptr_t WaitHandle() const override {
+    return faults_->waitHandle == -2 ? port_->WaitHandle() : faults_->waitHandle;
+  }
+
+ private:
+  std::unique_ptr<platform::SerialPort> port_;
+  std::shared_ptr<PortFaults> faults_;
+};
+
 class RelayTest : public testing::Test {
  protected:
   void SetUp() override {
     ovra7log::SetLogDirForTesting(folder_.dir());
     LogEnabled = 1;
     service_ = std::make_unique<Ovra7Service>(
-        nullptr, nullptr, [this](int n, int baud) { return ports_.Open(n, baud); });
+        nullptr, nullptr, [this](int n, int baud) -> std::unique_ptr<platform::SerialPort> {
+          auto port = n == terminalNumber_ ? platform::OpenSerialDevice(terminalPeer_, baud)
+                                           : ports_.Open(n, baud);
+          if (!port) return nullptr;
+          return std::make_unique<FaultyPort>(std::move(port), faults_);
+        });
   }
 
   void TearDown() override {
+    release_ = true;  // a relay thread held in the resolver must be able to end
     if (service_) service_->Stop(false);
     reader_.reset();
     service_.reset();
@@ -38,12 +81,50 @@ class RelayTest : public testing::Test {
     ovra7log::SetLogDirForTesting("");
   }
 
+  // The next StartOn puts the reader on a pseudo-terminal instead of the cable: a real terminal,
+  // which the relay sleeps on where the system allows. False where there are none.
+  bool UseTerminal() {
+    terminal_ = platform::OpenPseudoTerminal(&terminalPeer_);
+    return terminal_ != nullptr;
+  }
+
   // A reader on port n, the service started on it directly.
   void StartOn(int n, testsupport::ReaderConfig config = testsupport::ReaderConfig(),
                testsupport::CableTimeouts timeouts = testsupport::CableTimeouts()) {
-    cable_ = &ports_.Add(n, timeouts);
-    reader_ = std::make_unique<testsupport::SimulatedReader>(cable_->ReaderEnd(), config);
+    std::unique_ptr<platform::SerialPort> readerEnd = std::move(terminal_);
+    if (readerEnd) {
+      terminalNumber_ = n;
+    } else {
+      cable_ = &ports_.Add(n, timeouts);
+      readerEnd = cable_->ReaderEnd();
+    }
+    reader_ = std::make_unique<testsupport::SimulatedReader>(std::move(readerEnd), config);
     ASSERT_EQ(service_->Start(n, {"自动"}), 1);
+  }
+
+  // A relay thread that slept through Stop would hold the run until ctest ends it.
+  void ExpectStopReturns() {
+    auto stopped = std::async(std::launch::async, [this] { service_->Stop(false); });
+    if (stopped.wait_for(std::chrono::minutes(1)) == std::future_status::ready) return;
+    ADD_FAILURE() << "Stop did not return: the relay thread sleeps through it";
+    std::abort();
+  }
+
+  // The next connect request resolves its host only once release_ is set: until then the relay
+  // thread sits in the resolver with the link held.
+  void HoldConnectsInTheResolver() {
+    service_->SetResolverForTesting([this](const std::string&, std::vector<std::string>* out) {
+      entered_ = true;
+      while (!release_) platform::SleepMs(5);
+      *out = {"127.0.0.1"};
+      return true;
+    });
+    service_->SetServerAddress("slow.example", server_.port());
+  }
+  // Waits (bounded) until the relay thread is inside the held resolver.
+  bool WaitInTheResolver() {
+    for (int i = 0; i < 5000 && !entered_; ++i) platform::SleepMs(2);
+    return entered_;
   }
 
   void PointAtServer() { service_->SetServerAddress("127.0.0.1", server_.port()); }
@@ -102,8 +183,14 @@ class RelayTest : public testing::Test {
   testsupport::FakePorts ports_;
   testsupport::CardServer server_;
   testsupport::SerialCable* cable_ = nullptr;
+  std::shared_ptr<PortFaults> faults_ = std::make_shared<PortFaults>();
+  std::unique_ptr<platform::SerialPort> terminal_;  // the reader's end until StartOn
+  std::string terminalPeer_;
+  int terminalNumber_ = -1;
   std::unique_ptr<testsupport::SimulatedReader> reader_;
   std::unique_ptr<Ovra7Service> service_;
+  std::atomic<bool> entered_{false};
+  std::atomic<bool> release_{false};
 };
 
 // Short read time-outs for tests about a reader that falls silent mid-frame.
@@ -114,5 +201,23 @@ inline testsupport::CableTimeouts QuickTimeouts() {
   t.constantMs = 100;
   return t;
 }
+
+enum class PortKind { kCable, kTerminal };
+
+// Tests over both kinds of port: the in-memory cable, which the relay polls, and a
+// pseudo-terminal, which it sleeps on where the system has them.
+class OnBothPortsTest : public RelayTest, public testing::WithParamInterface<PortKind> {
+ protected:
+  void SetUp() override {
+    RelayTest::SetUp();
+    if (GetParam() == PortKind::kTerminal && !UseTerminal()) GTEST_SKIP() << "no pseudo-terminals";
+  }
+};
+
+inline std::string PortKindName(const testing::TestParamInfo<PortKind>& info) {
+  return info.param == PortKind::kCable ? "Cable" : "Terminal";
+}
+
+inline auto BothPorts() { return testing::Values(PortKind::kCable, PortKind::kTerminal); }
 
 }  // namespace relaytest

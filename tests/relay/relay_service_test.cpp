@@ -82,28 +82,6 @@ TEST_F(ServiceTest, StartWithOnlyTheAutomaticEntryOpensNothing) {
   EXPECT_EQ(service_->IsRunning(), 0);
 }
 
-TEST_F(ServiceTest, StopResetsPortAndStatusTexts) {
-  StartOn(4);
-  Link();
-  std::string com, server;
-  service_->GetComStatusText(&com);
-  service_->GetServerStatusText(&server);
-  EXPECT_EQ(com, "已打开");
-  EXPECT_EQ(server, "已连接");
-  EXPECT_EQ(service_->GetComPort(), 4);
-  EXPECT_EQ(service_->Stop(false), 1);
-  EXPECT_EQ(service_->GetComPort(), -1);
-  service_->GetComStatusText(&com);
-  service_->GetServerStatusText(&server);
-  EXPECT_EQ(com, "未打开");
-  EXPECT_EQ(server, "未连接");
-  EXPECT_EQ(service_->GetComReadBytes(), 0u);
-  EXPECT_EQ(service_->GetServerSendBytes(), 0u);
-  // Started again on the same port after a stop.
-  ASSERT_EQ(service_->Start(4, {"自动"}), 1);
-  EXPECT_EQ(service_->IsRunning(), 1);
-}
-
 TEST_F(ServiceTest, StopWithNotifySendsDisconnectPlatformFirst) {
   StartOn(4);
   EXPECT_EQ(service_->Stop(true), 1);
@@ -232,21 +210,6 @@ TEST_F(ServiceTest, DottedAddressSkipsTheResolverAndOnlyFiveCandidatesAreTried) 
   EXPECT_TRUE(LogHas("gethostby name failed"));
 }
 
-TEST_F(ServiceTest, ServerSendOfSixtyFourKibibytesArrivesWholeAndInOrder) {
-  StartOn(3);
-  Link();
-  Bytes chunk(65536);
-  for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-  ASSERT_TRUE(server_.Send(chunk));
-  ASSERT_TRUE(reader_->WaitRelayed(chunk.size(), 20000));
-  EXPECT_EQ(reader_->Relayed(), chunk);
-  for (const auto& f : reader_->Frames()) {
-    if (f.code == 4) {
-      EXPECT_LE(f.payload.size() - 1, 2099u);
-    }
-  }
-}
-
 TEST_F(ServiceTest, TenMegabytesEachWayArriveUnchanged) {
   LogEnabled = 0;  // the hex dumps of 10 000 frames are not what this test is about
   StartOn(3);
@@ -268,6 +231,65 @@ TEST_F(ServiceTest, TenMegabytesEachWayArriveUnchanged) {
   ASSERT_TRUE(reader_->WaitRelayed(down.size(), 120000));
   EXPECT_TRUE(server_.Received() == up);
   EXPECT_TRUE(reader_->Relayed() == down);
+}
+
+// The relay on either kind of port: sleeping on a terminal, it must still wake for each of these.
+using ServiceOnBothPortsTest = OnBothPortsTest;
+INSTANTIATE_TEST_SUITE_P(Ports, ServiceOnBothPortsTest, BothPorts(), PortKindName);
+
+TEST_P(ServiceOnBothPortsTest, StopWithAnIdleLinkResetsPortAndStatusTexts) {
+  StartOn(4);
+  Link();
+  std::string com, server;
+  service_->GetComStatusText(&com);
+  service_->GetServerStatusText(&server);
+  EXPECT_EQ(com, "已打开");
+  EXPECT_EQ(server, "已连接");
+  EXPECT_EQ(service_->GetComPort(), 4);
+  EXPECT_EQ(service_->Stop(false), 1);
+  EXPECT_EQ(service_->GetComPort(), -1);
+  service_->GetComStatusText(&com);
+  service_->GetServerStatusText(&server);
+  EXPECT_EQ(com, "未打开");
+  EXPECT_EQ(server, "未连接");
+  EXPECT_EQ(service_->GetComReadBytes(), 0u);
+  EXPECT_EQ(service_->GetServerSendBytes(), 0u);
+  // Started again on the same port after a stop.
+  ASSERT_EQ(service_->Start(4, {"自动"}), 1);
+  EXPECT_EQ(service_->IsRunning(), 1);
+  ExpectStopReturns();  // now without a server
+}
+
+TEST_P(ServiceOnBothPortsTest, ServerSendOfSixtyFourKibibytesArrivesWholeAndInOrder) {
+  StartOn(3);
+  Link();
+  Bytes chunk(65536);
+  for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  ASSERT_TRUE(server_.Send(chunk));
+  ASSERT_TRUE(reader_->WaitRelayed(chunk.size(), 20000));
+  EXPECT_EQ(reader_->Relayed(), chunk);
+  for (const auto& f : reader_->Frames()) {
+    if (f.code == 4) {
+      EXPECT_LE(f.payload.size() - 1, 2099u);
+    }
+  }
+}
+
+TEST_P(ServiceOnBothPortsTest, ConnectRequestWhileLinkedReplacesTheConnection) {
+  StartOn(3);
+  Link();
+  ASSERT_TRUE(reader_->SendConnectRequest());
+  testsupport::ReaderFrameRecord answer;
+  ASSERT_TRUE(reader_->WaitFrames(0x0A, 2, 10000, &answer));
+  EXPECT_EQ(answer.payload, (Bytes{0x0A, 0x00, 0x00}));
+  ASSERT_TRUE(server_.WaitConnections(2, 5000));  // the server dropped the first one
+  ASSERT_TRUE(server_.Send({0x41, 0x42}));
+  ASSERT_TRUE(reader_->WaitRelayed(2, 10000));
+  EXPECT_EQ(reader_->Relayed(), (Bytes{0x41, 0x42}));
+  ASSERT_TRUE(reader_->SendRelay(reinterpret_cast<const uint8_t*>("CD"), 2));
+  ASSERT_TRUE(server_.WaitReceived(2, 10000));
+  EXPECT_EQ(server_.Received(), (Bytes{'C', 'D'}));
+  EXPECT_EQ(reader_->CountFrames(0x0B), 0u) << "the replaced connection's end is no loss";
 }
 
 }  // namespace

@@ -132,6 +132,11 @@ int WaitRelayEvents(SocketHandle s, intptr_t fd, intptr_t wake, int timeoutUs) {
   timespec ts{timeoutUs / 1000000, static_cast<long>(timeoutUs % 1000000) * 1000};
   int r = ppoll(p, static_cast<nfds_t>(n), timeoutUs < 0 ? nullptr : &ts, nullptr);
   if (r < 0) return errno == EINTR ? 0 : -1;
+  // A descriptor that is not open would be reported at once by every later wait: the wait itself
+  // has failed, whatever its caller does next.
+  for (int i = 0; i < n; ++i) {
+    if (p[i].revents & POLLNVAL) return -1;
+  }
   int mask = 0;
   // A closed or failed socket counts as readable: the receive then reports it.
   if (socketSlot >= 0 && (p[socketSlot].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -139,7 +144,7 @@ int WaitRelayEvents(SocketHandle s, intptr_t fd, intptr_t wake, int timeoutUs) {
   if (fdSlot >= 0) {
     if (p[fdSlot].revents & POLLIN) mask |= kPortReadable;
     // A terminal whose device is gone stays "hung up" for good; only closing it ends that.
-    if (p[fdSlot].revents & (POLLHUP | POLLERR | POLLNVAL)) mask |= kPortHungUp;
+    if (p[fdSlot].revents & (POLLHUP | POLLERR)) mask |= kPortHungUp;
   }
   if (wakeSlot >= 0 && p[wakeSlot].revents) mask |= kWoken;
   return mask;

@@ -309,9 +309,10 @@ TEST_F(WindowTest, SuspendStopsAndNotifiesAndResumeRestartsTwentySecondsLater) {
   EXPECT_EQ(2u, Count(reader, 0x05));
 }
 
+// USB only: mode 1 whether or not the computer reaches the server, which is never tried.
 TEST_F(WindowTest, WatchdogSendsDisconnectAndUsbModeEveryThirtySecondsWhileServerIsDown) {
   WriteSettings("[CONNECT]\nTYPE=1\n");
-  auto& reader = AddReader(3);
+  auto& reader = AddReader(3, UnreachableConfig());
   MakeWindow();
   ASSERT_TRUE(window_->readerOnline());
   size_t before = reader.Frames().size();
@@ -322,6 +323,7 @@ TEST_F(WindowTest, WatchdogSendsDisconnectAndUsbModeEveryThirtySecondsWhileServe
   EXPECT_EQ((std::vector<uint8_t>{0x05, 0x02, 0x05, 0x02}), after);
   EXPECT_EQ(1, reader.Frames().back().payload[1]);
   EXPECT_EQ(2, LogCount("check USB mode, server not connected"));
+  EXPECT_EQ(0, LogCount("connect server 127.0.0.1:1"));
 
   // A Cat1-only choice is not watched.
   window_->OnServiceControl(2, 2);

@@ -163,6 +163,9 @@ class COvra7ServerDlg : public ui::Dialog {
   void ModeWatchdog();
   void RefreshStatus();
   void SetPortLabelFromService();
+  // The external start's own steps: opens the port without touching the window's flags, mode or
+  // watchdog; true when it opened.
+  bool StartForControl();
   // After a message box inside a start: whether the service is still wanted and running, that
   // is, no stop was handled while the box was open.
   bool StartStillWanted() const;
@@ -190,6 +193,9 @@ class COvra7ServerDlg : public ui::Dialog {
   int savedNetworkMode_ = 0;
   int autoStart_ = 1;
   int serviceRequested_ = 0;
+  // An external start holds until a stop: a reader that goes away meanwhile has its dead port
+  // closed and is started the same way again when it is back.
+  bool externalStart_ = false;
   std::unique_ptr<Ovra7Service> service_;
   SettingsStore store_;
   int expanded_ = 0;

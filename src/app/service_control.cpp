@@ -88,6 +88,16 @@ void COvra7ServerDlg::StartService() {
   UpdateControlStates();
 }
 
+bool COvra7ServerDlg::StartForControl() {
+  const bool opened = service_->Start(configuredPort_, portList_) != 0;
+  if (opened) {
+    ReadPlatformSettings();
+    SetTimer(kStatusTimer, kStatusPeriodMs);
+  }
+  SetPortLabelFromService();
+  return opened;
+}
+
 bool COvra7ServerDlg::StartStillWanted() const {
   return serviceRequested_ != 0 && service_->IsRunning() != 0;
 }
@@ -111,6 +121,7 @@ void COvra7ServerDlg::StartCommand() {
 
 void COvra7ServerDlg::StopCommand() {
   serviceRequested_ = 0;
+  externalStart_ = false;
   KillTimer(kPortScanTimer);
   StopService(true);
 }
@@ -186,12 +197,18 @@ void COvra7ServerDlg::FillPortBox() {
 
 void COvra7ServerDlg::CheckServicePort() {
   if (!service_->IsRunning()) {
-    if (!serviceRequested_) {
+    if (!serviceRequested_ && !externalStart_) {
       SetPortLabel(kServiceNotStarted);
       return;
     }
+    // Also closes the port of a relay that ended by itself (a port that hung up).
     StopService(false);
-    StartService();
+    if (serviceRequested_)
+      StartService();
+    else if (portList_.size() < 2)
+      SetPortLabel(kNoReader);
+    else
+      StartForControl();
     return;
   }
   std::string name = PortName(service_->GetComPort());
@@ -207,7 +224,9 @@ void COvra7ServerDlg::PortScan() {
   ComboResetContent(ids::kPortBox);
   FillPortBox();
   CheckServicePort();
-  SetTimer(kPortScanTimer, kScanPeriodMs);
+  // An external start is scanned for only while its reader is away.
+  if (serviceRequested_ || (externalStart_ && !service_->IsRunning()))
+    SetTimer(kPortScanTimer, kScanPeriodMs);
 }
 
 void COvra7ServerDlg::ChangePort() {
@@ -233,7 +252,7 @@ void COvra7ServerDlg::OnDeviceChange(int event) {
   if (event == ui::kDeviceNodesChanged) name = "DBT_DEVNODES_CHANGED";
   if (!name) return;
   WriteLog("%s", name);
-  if (!serviceRequested_) return;
+  if (!serviceRequested_ && !externalStart_) return;
   KillTimer(kPortScanTimer);
   SetTimer(kPortScanTimer, kScanAfterDeviceEventMs);
 }
@@ -247,6 +266,7 @@ int COvra7ServerDlg::OnPowerBroadcast(int event) {
     }
   } else if (event == ui::kPowerSuspend) {
     WriteLog("System Suspend");
+    externalStart_ = false;  // only a requested service comes back after the resume
     StopService(true);
     KillTimer(kPortScanTimer);
   }
@@ -255,19 +275,14 @@ int COvra7ServerDlg::OnPowerBroadcast(int event) {
 
 long COvra7ServerDlg::OnServiceControl(int command, int argument) {
   switch (command) {
-    case 0: {
+    case 0:
       DiscoverPorts();
-      long result = 0;
-      if (service_->Start(configuredPort_, portList_)) {
-        ReadPlatformSettings();
-        SetTimer(kStatusTimer, kStatusPeriodMs);
-        result = 1;
-      }
-      SetPortLabelFromService();
-      return result;
-    }
+      if (!StartForControl()) return 0;
+      externalStart_ = true;
+      return 1;
     case 1:
       serviceRequested_ = 0;
+      externalStart_ = false;
       StopService(true);
       KillTimer(kPortScanTimer);
       return 1;

@@ -257,6 +257,28 @@ TEST(PosixDesktop, DeviceFolderWatchReportsSerialNodesOnly) {
   monitor.reset();  // stops its thread: nothing is reported after this
 }
 
+// The watch follows the folder's name: removed and made again, or renamed away and a new one made
+// under the name, the new folder's nodes are reported and the renamed one's are not.
+TEST(PosixDesktop, DeviceFolderWatchFollowsTheNameAcrossRemovalAndRename) {
+  for (bool renamed : {false, true}) {
+    SCOPED_TRACE(renamed ? "renamed away" : "removed");
+    testsupport::TempFolder temp;
+    const std::string dev = temp.file("dev");
+    ASSERT_EQ(0, mkdir(dev.c_str(), 0700));
+    ScopedEnv env("OVRA7_DEV_DIR", dev);
+    EventLog events;
+    auto monitor = platform::StartDesktopEventMonitor([&](int kind) { events.Add(kind); }, nullptr);
+    ASSERT_EQ(0, renamed ? rename(dev.c_str(), temp.file("old").c_str()) : rmdir(dev.c_str()));
+    const int changed = platform::kDevNodesChanged;
+    ASSERT_EQ(events.First(1), std::vector<int>{changed});  // its nodes went with it
+    if (renamed) Touch(temp.file("old/ttyACM1"));
+    ASSERT_EQ(0, mkdir(dev.c_str(), 0700));
+    ASSERT_EQ(events.First(2), (std::vector<int>{changed, changed}));  // it may hold nodes already
+    Touch(dev + "/ttyACM2");
+    EXPECT_EQ(events.First(3), (std::vector<int>{changed, changed, platform::kDeviceArrival}));
+  }
+}
+
 // "upgrade" is answered when the flash has ended, however long that takes, and the channel
 // keeps answering the other requests meanwhile: "status" (a flash runs), a second start's
 // "show". An answer that never comes (the instance ended) is told apart from no instance.

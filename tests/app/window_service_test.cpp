@@ -224,6 +224,66 @@ TEST_F(WindowTest, VanishedPortStopsTheServiceWithoutNotifyAndItReturnsWithTheRe
   EXPECT_TRUE(window_->readerOnline());
 }
 
+// The reader's port hangs up while its node is still listed (unplugged between two scans): the
+// window hears it from the service, closes the dead port at once and serves the reader again when
+// it is back, after an external start too, whose flags stay as it left them. Only a real
+// terminal hangs up: a pseudo-terminal plays the port (none on Windows, where the test skips).
+class WindowHangUpTest : public WindowTest, public testing::WithParamInterface<bool> {
+ protected:
+  bool Plug() {
+    auto pty = platform::OpenPseudoTerminal(&peer_);
+    if (!pty) return false;
+    reader_ = std::make_unique<testsupport::SimulatedReader>(std::move(pty), ReachableConfig());
+    return true;
+  }
+  std::string peer_;
+  std::unique_ptr<testsupport::SimulatedReader> reader_;
+};
+
+TEST_P(WindowHangUpTest, DeadPortIsClosedAtOnceAndTheReaderServedAgainWhenBack) {
+  const bool external = GetParam();
+  if (!Plug()) {
+    GTEST_SKIP() << "no pseudo-terminals";
+  }
+  listed_.push_back(platform::PortNameFromNumber(3));
+  app::DialogEnvironment env = SimulatedEnvironment(SettingsFolder(), ports_, listed_);
+  env.opener = [this](int n, int baud) {
+    return n == 3 && reader_ ? platform::OpenSerialDevice(peer_, baud) : nullptr;
+  };
+  if (external) WriteSettings("[SETTING]\nAutoStart=0\n");
+  window_ = std::make_unique<app::COvra7ServerDlg>(env);
+  LogEnabled = 1;
+  ASSERT_TRUE(window_->Create());
+  if (external) {
+    ASSERT_EQ(1, window_->SendMessage(app::WM_SERVICE_CONTROL, 0, 0));
+  }
+  ASSERT_TRUE(window_->service().IsRunning());
+
+  reader_.reset();  // the port hangs up
+  for (int i = 0; i < 60 && LogCount("DBT_DEVICEREMOVECOMPLETE") == 0; ++i)
+    host_.WaitAndDispatch(1000);
+  ASSERT_EQ(1, LogCount("DBT_DEVICEREMOVECOMPLETE")) << "the hang-up never reached the window";
+  host_.AdvanceTime(500);
+  std::string state;
+  window_->service().GetComStatusText(&state);
+  EXPECT_EQ("未打开", state);
+
+  ASSERT_TRUE(Plug());
+  ASSERT_TRUE(host_.SendDeviceChange(*window_, ui::kDeviceArrival));
+  host_.AdvanceTime(500);
+  EXPECT_TRUE(window_->service().IsRunning());
+  EXPECT_EQ(external ? std::vector<uint8_t>{0x09} : kStartCodes, Codes(*reader_));
+  EXPECT_EQ(!external, window_->serviceRequested());
+  EXPECT_EQ(!external, window_->readerOnline());
+  EXPECT_EQ(!external, host_.IsTimerRunning(*window_, app::kPortScanTimer));
+  EXPECT_TRUE(host_.IsTimerRunning(*window_, app::kStatusTimer));
+}
+
+INSTANTIATE_TEST_SUITE_P(StartedBy, WindowHangUpTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& row) {
+                           return row.param ? "ControlMessage" : "StartCommand";
+                         });
+
 TEST_F(WindowTest, SuspendStopsAndNotifiesAndResumeRestartsTwentySecondsLater) {
   auto& reader = AddReader(3);
   MakeWindow();
@@ -249,9 +309,10 @@ TEST_F(WindowTest, SuspendStopsAndNotifiesAndResumeRestartsTwentySecondsLater) {
   EXPECT_EQ(2u, Count(reader, 0x05));
 }
 
+// USB only: mode 1 whether or not the computer reaches the server, which is never tried.
 TEST_F(WindowTest, WatchdogSendsDisconnectAndUsbModeEveryThirtySecondsWhileServerIsDown) {
   WriteSettings("[CONNECT]\nTYPE=1\n");
-  auto& reader = AddReader(3);
+  auto& reader = AddReader(3, UnreachableConfig());
   MakeWindow();
   ASSERT_TRUE(window_->readerOnline());
   size_t before = reader.Frames().size();
@@ -262,6 +323,7 @@ TEST_F(WindowTest, WatchdogSendsDisconnectAndUsbModeEveryThirtySecondsWhileServe
   EXPECT_EQ((std::vector<uint8_t>{0x05, 0x02, 0x05, 0x02}), after);
   EXPECT_EQ(1, reader.Frames().back().payload[1]);
   EXPECT_EQ(2, LogCount("check USB mode, server not connected"));
+  EXPECT_EQ(0, LogCount("connect server 127.0.0.1:1"));
 
   // A Cat1-only choice is not watched.
   window_->OnServiceControl(2, 2);

@@ -3,7 +3,8 @@
 // sleep inhibitor is held while awake, so that logind waits (up to its InhibitDelayMaxSec) until
 // the suspend has been handled before the machine sleeps. Where udev does not run (containers,
 // minimal systems) nobody announces devices, so the device folder itself is watched with
-// inotify; a folder named by OVRA7_DEV_DIR is always watched, as udev never announces it.
+// inotify; a folder named by OVRA7_DEV_DIR is always watched, as udev never announces it. The watch
+// follows the folder's name: its parent tells when a folder of that name goes or comes (again).
 #include "platform/desktop_events.h"
 
 #include <fcntl.h>
@@ -68,13 +69,41 @@ class PosixEventMonitor : public DesktopEventMonitor {
     const bool ownFolder = dir && *dir;
     // udev's own sign of life: its control socket, which libudev checks too.
     if (!ownFolder && access("/run/udev/control", F_OK) == 0) return;
+    folder_ = ownFolder ? dir : "/dev";
+    while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+    const size_t slash = folder_.rfind('/');
+    folderName_ = slash == std::string::npos ? folder_ : folder_.substr(slash + 1);
+    const std::string parent = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : folder_.substr(0, slash);
     inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotify_ < 0) return;
-    const uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR;
-    if (inotify_add_watch(inotify_, ownFolder ? dir : "/dev", mask) < 0) {
+    parentWatch_ = inotify_add_watch(
+        inotify_, parent.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR);
+    if (!WatchFolder() && parentWatch_ < 0) {
       close(inotify_);
-      inotify_ = -1;  // no folder to watch: devices fall to the periodic scan
+      inotify_ = -1;  // nothing to watch: devices fall to the periodic scan
     }
+  }
+
+  bool WatchFolder() {
+    folderWatch_ = inotify_add_watch(
+        inotify_, folder_.c_str(),
+        IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_MOVE_SELF | IN_ONLYDIR);
+    return folderWatch_ >= 0;
+  }
+
+  // The folder under the name went (removed, renamed away), and its nodes with it; the first of
+  // the several signs of that is reported.
+  void FolderGone() {
+    if (folderWatch_ < 0) return;
+    inotify_rm_watch(inotify_, folderWatch_);  // a renamed folder would go on reporting
+    folderWatch_ = -1;
+    Report(kDevNodesChanged);
+  }
+
+  void Report(int kind) {
+    if (onDevice_) onDevice_(kind);
   }
 
   // Nodes of serial ports come and go as device arrivals and removals; anything else in the
@@ -88,16 +117,32 @@ class PosixEventMonitor : public DesktopEventMonitor {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         if (at > n) break;
-        if (event->mask & (IN_IGNORED | IN_Q_OVERFLOW)) {
-          // The folder went away, or events were lost: one scan finds the truth.
-          if (onDevice_) onDevice_(kDevNodesChanged);
-          continue;
+        const bool ours = event->len > 0 && folderName_ == event->name;
+        if (event->mask & IN_Q_OVERFLOW) {
+          // Events were lost (the folder may have come back among them): one scan finds the truth.
+          if (folderWatch_ < 0) WatchFolder();
+          Report(kDevNodesChanged);
+        } else if (event->wd == parentWatch_) {
+          if (event->mask & IN_IGNORED) parentWatch_ = -1;  // the parent went: no more returns
+          if (!ours) continue;
+          if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
+            FolderGone();
+          } else if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
+            // A new folder under the name, maybe holding nodes already (or one moved over the
+            // watched folder, which is gone then).
+            if (folderWatch_ >= 0) inotify_rm_watch(inotify_, folderWatch_);
+            WatchFolder();
+            Report(kDevNodesChanged);
+          }
+        } else if (event->wd == folderWatch_) {
+          if (event->mask & (IN_IGNORED | IN_MOVE_SELF)) {
+            FolderGone();
+          } else if (event->len > 0 && PortNumberFromName(event->name, PortNameStyle::kLinux) > 0) {
+            Report((event->mask & (IN_CREATE | IN_MOVED_TO)) ? kDeviceArrival
+                                                             : kDeviceRemoveComplete);
+          }
         }
-        if (event->len == 0 || PortNumberFromName(event->name, PortNameStyle::kLinux) <= 0)
-          continue;
-        int kind =
-            (event->mask & (IN_CREATE | IN_MOVED_TO)) ? kDeviceArrival : kDeviceRemoveComplete;
-        if (onDevice_) onDevice_(kind);
+        // Anything else comes from a folder no longer watched.
       }
     }
   }
@@ -205,7 +250,12 @@ class PosixEventMonitor : public DesktopEventMonitor {
   int stopPipe_[2] = {-1, -1};
   struct udev* udev_ = nullptr;
   struct udev_monitor* monitor_ = nullptr;
-  int inotify_ = -1;  // the device folder's watch, where udev does not announce devices
+  // Where udev does not announce devices: the device folder's watch and its parent's.
+  int inotify_ = -1;
+  std::string folder_;      // the device folder's path ...
+  std::string folderName_;  // ... and its last part, as the parent's events name it
+  int folderWatch_ = -1;    // -1 while no folder has the name
+  int parentWatch_ = -1;
   sd_bus* bus_ = nullptr;
   int inhibitor_ = -1;  // logind's delay lock, held while awake
   std::thread thread_;

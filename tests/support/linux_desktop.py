@@ -152,7 +152,9 @@ class Desktop:
         return ids
 
     def click(self, x, y, button=1, repeat=1):
-        self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+        # --sync waits for the pointer to move: one already there would wait for 15 seconds.
+        if self.x("xdotool", "getmouselocation").split()[:2] != ["x:%d" % x, "y:%d" % y]:
+            self.x("xdotool", "mousemove", "--sync", str(x), str(y))
         self.x("xdotool", "click", "--repeat", str(repeat), "--delay", "60", str(button))
 
     def click_centre(self, wid, button=1):

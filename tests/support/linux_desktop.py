@@ -23,6 +23,7 @@ QUERY_AUTH = (540, 96, 50, 14)
 QUERY_HEARTBEAT = (495, 295, 50, 14)
 ABOUT_BUTTON = (127, 336, 50, 14)
 FURNITURE_BOUND = 20  # seconds before a silent window manager or tray host is replaced
+WM_READY = "_OVRA7_WM_READY"  # a root property openbox's start-up command sets
 
 
 def wait_channel(process):
@@ -48,8 +49,11 @@ class Desktop:
         for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
             self.env.pop(name, None)  # the program picks xcb itself
         try:
-            self.furniture("openbox", ["openbox", "--sm-disable"],
-                           lambda: "_NET_SUPPORTING_WM_CHECK" in self.x("xprop", "-root"))
+            # Ready once its start is over: a window mapped while openbox still starts may
+            # never be managed (trayer's panel stayed unmapped in about one run of ten).
+            self.furniture("openbox", ["openbox", "--sm-disable", "--startup",
+                                       "xprop -root -f %s 32c -set %s 1" % (WM_READY, WM_READY)],
+                           lambda: WM_READY in self.x("xprop", "-root", WM_READY))
             if tray:
                 edge, height = panel or ("top", 32)
                 self.furniture(

@@ -6,18 +6,17 @@ shown by a second start and expanded by a double click in its corner square, mus
 the work area, frame and all, and its bottom row must take clicks: 关于 opens the About box.
 Screenshots: --artifacts/linux-main-1366x768.png and linux-main-1280x720.png.
 Exit 77 when a tool is missing or reader-sim is not built."""
-import argparse
 import os
-import shutil
-import signal
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_linux_gui import (ABOUT_BUTTON, ABOUT_TITLE, TITLE, Bench, Desktop,  # noqa: E402
-                           answer_box, check, client_point, failures, wait_for)
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_harness import BOUND, Bench, check, main, report  # noqa: E402
+from e2e_helpers import wait_for  # noqa: E402
+from linux_desktop import (ABOUT_BUTTON, ABOUT_TITLE, TITLE, Desktop, answer_box,  # noqa: E402
+                           client_point, expand)
 
 PANEL = ("bottom", 40)
-SCREENS = [(1366, 768), (1280, 720)]
 
 
 def inside(rect, area):
@@ -29,53 +28,33 @@ def inside(rect, area):
 def screen_run(args, size):
     label = "%dx%d: " % size
     desktop = Desktop(args.artifacts, tray=True, size=size, panel=PANEL)
-    bench = Bench(args.reader_sim, desktop)
+    bench = Bench(args.reader_sim, desktop.env)
     try:
         area = desktop.work_area()
         check(area == (0, 0, size[0], size[1] - PANEL[1]),
               label + "the panel takes its band off the work area: %s" % (area,))
         check(bench.start(args.server), label + "the service started on the reader")
-        check(wait_for(lambda: desktop.tray_icon() is not None), label + "the icon is in the tray")
-        check(bench.second_start(args.server) == 0, label + "a second start ends at once")
-        check(wait_for(lambda: desktop.viewable(TITLE)), label + "the window is shown")
-        check(wait_for(lambda: inside(desktop.geometry(TITLE, frame=True), area)),
+        # Up to its icon, so that a second start finds it ready to show its window.
+        check(wait_for(lambda: desktop.tray_icon() is not None, BOUND),
+              label + "the icon is in the tray")
+        bench.second_start(args.server)
+        check(desktop.wait_shown(TITLE), label + "a second start shows the window")
+        check(wait_for(lambda: inside(desktop.geometry(TITLE, frame=True), area), BOUND),
               label + "inside the work area: %s" % (desktop.geometry(TITLE, frame=True),))
-        x, y, w, h = desktop.geometry(TITLE)
-        desktop.click(x + 4, y + h - 4, repeat=2)
-        check(wait_for(lambda: desktop.geometry(TITLE)[2] > w), label + "expanded")
+        check(expand(desktop), label + "expanded")
         frame = desktop.geometry(TITLE, frame=True)
         check(inside(frame, area), label + "expanded, still inside the work area: %s" % (frame,))
         desktop.shoot("linux-main-%dx%d.png" % size)
         desktop.click(*client_point(desktop, ABOUT_BUTTON))
-        if check(wait_for(lambda: desktop.viewable(ABOUT_TITLE)),
-                 label + "关于 in the bottom row takes a click"):
+        if check(desktop.wait_shown(ABOUT_TITLE), label + "关于 in the bottom row takes a click"):
             answer_box(desktop, ABOUT_TITLE, "Return")
-        bench.program.send_signal(signal.SIGTERM)
-        check(wait_for(lambda: bench.program.poll() is not None), label + "SIGTERM ends it")
     finally:
-        if failures:
-            print("ovra7server said:\n" + (bench.program_err.text() if bench.program_err else ""))
+        report(ovra7server=bench.program_said())
         bench.close()
         desktop.close()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--server", required=True)
-    parser.add_argument("--reader-sim", required=True)
-    parser.add_argument("--artifacts", required=True)
-    args = parser.parse_args()
-    missing = [t for t in ("Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "xprop", "import")
-               if not shutil.which(t)]
-    if missing or not os.access(args.reader_sim, os.X_OK):
-        print("skipped: missing " + ", ".join(missing or ["reader-sim"]))
-        return 77
-    os.makedirs(args.artifacts, exist_ok=True)
-    for size in SCREENS:
-        screen_run(args, size)
-    print("%d failed" % len(failures) if failures else "all passed")
-    return 1 if failures else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(lambda args: [screen_run(args, size) for size in ((1366, 768), (1280, 720))],
+                  options=["--artifacts"],
+                  tools=("Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "xprop", "import")))

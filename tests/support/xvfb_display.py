@@ -84,15 +84,19 @@ class Xvfb:
         self.close()
 
 
-def window_info(display, title):
-    """xwininfo's fields for the top-level window of that title ({} while there is none):
-    "Map State", "Absolute upper-left X", "Width" and the rest, as text."""
-    done = subprocess.run(["xwininfo", "-display", display, "-name", title],
+def window_info(display, title=None, wid=None):
+    """xwininfo's fields for the top-level window of that title, or the window of that id ({}
+    while there is none): "Window id", "Map State", "Absolute upper-left X", "Width" and the
+    rest, as text."""
+    done = subprocess.run(["xwininfo", "-display", display] +
+                          (["-id", wid] if wid else ["-name", title]),
                           capture_output=True, text=True, timeout=30)
     info = {}
     for line in done.stdout.splitlines():
-        if ":" in line:
-            key, _, value = line.strip().partition(":")
+        key, _, value = line.strip().partition(":")
+        if key == "xwininfo" and value.split()[:2] == ["Window", "id:"]:
+            info["Window id"] = value.split()[2]
+        elif ":" in line:
             info[key.strip()] = value.strip()
     return info
 
@@ -250,13 +254,16 @@ class Capture:
         return bytes((self.data[at + 2], self.data[at + 1], self.data[at]))
 
 
-def screenshot(display, path):
-    """The whole screen into path (PNG). A file left by an earlier run is removed first, so a
-    failed capture cannot pass for a new one. True when a new file was written."""
+def screenshot(display, path, rect=None):
+    """The whole screen, or rect (x, y, width, height) of it, into path (PNG). A file left by an
+    earlier run is removed first, so a failed capture cannot pass for a new one. True when a new
+    file was written."""
     if os.path.exists(path):
         os.remove(path)
     if not shutil.which("import"):
         return False
-    subprocess.run(["import", "-display", display, "-window", "root", path],
+    crop = ["-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]), "+repage"] \
+        if rect else []
+    subprocess.run(["import", "-display", display, "-window", "root"] + crop + [path],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     return os.path.exists(path) and os.path.getsize(path) > 0

@@ -18,6 +18,9 @@ namespace replug {
 // as a card server writes them.
 constexpr size_t kSoakMaxFrameData = relay::kMaxReceiveLength - 2;
 constexpr size_t kSoakMaxServerChunk = 4095;
+// The reader's output waiting for the host: no more than a reader's buffer holds; the rest of a
+// stream waits until the host reads.
+constexpr size_t kReaderOutputBytes = 16384;
 
 struct IdleFigures {
   bool ran = false;

@@ -21,8 +21,6 @@ constexpr uint64_t kWarmUpNs = 10 * kSecondNs;
 constexpr uint64_t kStallNs = 30 * kSecondNs;
 // The exchange number of the soak's streams; replug cycles never count this high.
 constexpr uint64_t kSoakExchange = 1ull << 32;
-// The reader's output waiting for the host: no more than a reader's buffer holds.
-constexpr size_t kReaderOutputBytes = 16384;
 
 // Sends `total` bytes of stream `seed` in pieces of random size 1..maxPiece through send; stops
 // early when quit is set. Returns "" or what failed.

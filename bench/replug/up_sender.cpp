@@ -9,12 +9,6 @@
 
 namespace replug {
 
-namespace {
-
-constexpr size_t kReaderOutputBytes = 16384;
-
-}  // namespace
-
 void UpSender::Start(PluggedReader* reader, uint32_t id) {
   Stop();
   id_ = id;
@@ -43,7 +37,6 @@ void UpSender::Run(PluggedReader* plugged) {
     frame.resize(relay::EncodeFrame(payload.data(), n + 1, frame.data()));
   };
   while (!stop_) {
-    // As much as a reader's output buffer holds, no more: the rest waits for the host to read.
     if (!plugged->WaitRoom(kReaderOutputBytes, 50)) continue;
     const size_t n = pick(sizes_);
     frame.resize(n + 1 + relay::kFrameOverhead);

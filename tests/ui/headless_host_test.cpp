@@ -416,12 +416,12 @@ TEST(HeadlessRealClock, LoopServesTimersPostsAndQuitAndPrintsMessageBoxes) {
   EXPECT_EQ(code, 3);
   EXPECT_EQ(d.timers.size(), 3u);
   EXPECT_EQ(d.messages, std::vector<intptr_t>{9});
-  ASSERT_EQ(host.message_boxes().size(), 1u);
-  EXPECT_EQ(host.message_boxes()[0].answer, MessageBoxResult::kNo);
   EXPECT_NE(err.find("[提示] 当前使用移动数据连接"), std::string::npos) << err;
   EXPECT_NE(err.find("-> No"), std::string::npos) << err;
+  // The program's host runs for months: what it printed is not kept as well.
+  EXPECT_TRUE(host.message_boxes().empty());
+  EXPECT_TRUE(host.announcements().empty());
   // Announcements reach the console as lines of their own behind a local time stamp.
-  EXPECT_EQ(host.announcements(), std::vector<std::string>{"当前使用的端口：ttyACM0"});
   size_t at = err.find(" 当前使用的端口：ttyACM0\n");
   ASSERT_NE(at, std::string::npos) << err;
   size_t line_start = err.rfind('\n', at);

@@ -29,6 +29,7 @@ HeadlessHost::HeadlessHost(ClockMode mode)
       loop_thread_(std::this_thread::get_id()),
       real_start_(platform::NowMs()),
       print_boxes_(mode == ClockMode::kReal),
+      keep_records_(mode == ClockMode::kVirtual),
       user_present_(mode == ClockMode::kVirtual) {}
 
 HeadlessHost::~HeadlessHost() {
@@ -315,7 +316,7 @@ MessageBoxResult HeadlessHost::ShowMessageBox(Dialog* owner, const std::string& 
   // Recorded as open before anything arrives meanwhile; answered afterwards, so a box shown
   // meanwhile takes its answer first, as it would be answered first.
   const size_t index = boxes_.size();
-  boxes_.push_back(r);
+  if (keep_records_) boxes_.push_back(r);
   if (!box_meanwhile_.empty()) {
     std::function<void()> meanwhile = std::move(box_meanwhile_.front());
     box_meanwhile_.pop_front();
@@ -335,11 +336,11 @@ MessageBoxResult HeadlessHost::ShowMessageBox(Dialog* owner, const std::string& 
 
 void HeadlessHost::RecordProgress(const Dialog& dialog, int id, int pos,
                                   const std::string& text) {
-  progress_.push_back(ProgressRecord{dialog.dialog_template().caption, id, pos, text});
+  if (keep_records_) progress_.push_back(ProgressRecord{dialog.dialog_template().caption, id, pos, text});
 }
 
 void HeadlessHost::Announce(const std::string& line) {
-  announcements_.push_back(line);
+  if (keep_records_) announcements_.push_back(line);
   if (print_boxes_) PrintConsoleLine(line);
 }
 
@@ -403,7 +404,7 @@ int HeadlessTrayPeer::TrackPopupMenu(const std::vector<MenuItem>& items) {
   auto it = std::find_if(items.begin(), items.end(),
                          [&](const MenuItem& m) { return !m.separator && m.command == choice; });
   if (choice != 0 && (it == items.end() || !it->enabled)) choice = 0;
-  host_.menus_.push_back(MenuRecord{items, choice});
+  if (host_.keep_records_) host_.menus_.push_back(MenuRecord{items, choice});
   return choice;
 }
 

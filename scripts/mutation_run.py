@@ -25,6 +25,7 @@ import json
 import os
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -157,14 +158,18 @@ def find_line(lines, mutant):
 
 
 def run_command(command, timeout):
+    """Runs command bounded by timeout; on time-out its whole process group goes, so a program
+    a build step or a suite started cannot spin on after it (a looping flash recording did)."""
     started = time.monotonic()
-    try:
-        done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              text=True, errors="replace", timeout=timeout)
-        return done.returncode, done.stdout, time.monotonic() - started
-    except subprocess.TimeoutExpired as e:
-        out = e.stdout.decode(errors="replace") if isinstance(e.stdout, bytes) else (e.stdout or "")
-        return None, out, time.monotonic() - started
+    with subprocess.Popen(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          text=True, errors="replace", start_new_session=True) as child:
+        try:
+            out, _ = child.communicate(timeout=timeout)
+            return child.returncode, out, time.monotonic() - started
+        except subprocess.TimeoutExpired:
+            os.killpg(child.pid, signal.SIGKILL)
+            out, _ = child.communicate()
+            return None, out or "", time.monotonic() - started
 
 
 def configure(build):

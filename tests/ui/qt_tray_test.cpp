@@ -185,7 +185,7 @@ TEST_F(QtTest, WithoutATrayHostTheOwnerStaysReachableAndHidingMinimises) {
   // A window without a tray icon hides as usual.
   TestDialog plain;
   ASSERT_TRUE(plain.Create());
-  ShowAndWait(plain);
+  Show(plain);
   ASSERT_TRUE(plain.ShowWindow(false));
   EXPECT_FALSE(WindowOf(plain)->isVisible());
   EXPECT_FALSE(WindowOf(plain)->isMinimized());

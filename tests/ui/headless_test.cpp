@@ -99,6 +99,7 @@ TEST_F(Headless, UserReachesOnlyWhatIsShownEnabledAndInsideTheClientArea) {
   EXPECT_FALSE(host.TypeText(d, 50, "12a"));
   EXPECT_EQ(d.GetItemText(50), "600");
   EXPECT_EQ(host.StepUpDown(d, 50, 1), -1);  // not an up-down
+  EXPECT_FALSE(d.SetProgressRange(90, 0, 10));  // not a bar
   d.ComboAddString(60, "COM5");
   EXPECT_TRUE(host.PickComboEntry(d, 60, 0));
   EXPECT_EQ(d.GetItemText(60), "COM5");

@@ -61,6 +61,7 @@ TEST_F(QtTest, TemplateBecomesWidgetsInDialogUnitsOfAFontWithTheChineseGlyphs) {
   EXPECT_TRUE(Item<QPushButton>(d, 10)->isDefault());
   EXPECT_FALSE(Item<QPushButton>(d, 11)->isDefault());
   EXPECT_FALSE(d.CheckItem(10, true));  // not a check box
+  EXPECT_FALSE(d.SetProgressRange(90, 0, 10));  // not a bar
 
   // The up-down took the edit before it as its buddy and sits at its right edge.
   EXPECT_EQ(d.GetUpDownBuddy(70), 50);
@@ -107,45 +108,31 @@ TEST_F(QtTest, TemplateBecomesWidgetsInDialogUnitsOfAFontWithTheChineseGlyphs) {
   EXPECT_EQ(Item<QLineEdit>(d, 50)->selectedText(), QString("30"));
 }
 
-TEST_F(QtTest, SendsAreServedWhileAMessageBoxWaitsForTheUser) {
+// While a box waits for the user, other threads' sends are served; a quit closes the box, which
+// then says No, and ends the loop.
+TEST_F(QtTest, WhileABoxWaitsSendsAreServedAndAQuitClosesItSayingNo) {
   TestDialog d;
   ASSERT_TRUE(d.Create());
   std::atomic<intptr_t> during{0};
-  std::thread sender;
-  ui::MessageBoxResult answer = ui::MessageBoxResult::kNo;
-  d.on_timer = [&](int) {
-    d.KillTimer(1);
-    sender = std::thread([&] {
-      during = d.SendMessage(2030, 2, 0);
-      QMetaObject::invokeMethod(
-          qApp, [this] { AnswerNextBox("", ui::MessageBoxResult::kYes); }, Qt::QueuedConnection);
-    });
-    answer = d.MessageBox("继续吗?", ui::MessageBoxButtons::kYesNo);
-  };
-  ASSERT_TRUE(d.SetTimer(1, 10));
-  EXPECT_TRUE(RunUntil([&] { return answer == ui::MessageBoxResult::kYes; }));
-  if (sender.joinable()) sender.join();
-  EXPECT_EQ(during, 2032);
-}
-
-TEST_F(QtTest, QuitWhileAMessageBoxIsOpenEndsTheLoopAndTheBoxSaysNo) {
-  TestDialog d;
-  ASSERT_TRUE(d.Create());
-  std::thread quitter;
+  std::thread other;
   ui::MessageBoxResult answer = ui::MessageBoxResult::kYes;
   d.on_timer = [&](int id) {
-    if (id == 9) ui::PostQuit(-1);  // a bound in case the request is lost
+    if (id == 9) ui::PostQuit(-1);  // a bound in case a request is lost
     if (id != 1) return;
     d.KillTimer(1);
-    // Once the box runs its loop, another thread asks the program to quit.
-    QTimer::singleShot(0, [&] { quitter = std::thread([] { ui::PostQuit(5); }); });
+    QTimer::singleShot(0, [&] {  // once the box runs its loop
+      other = std::thread([&] {
+        during = d.SendMessage(2030, 2, 0);
+        ui::PostQuit(5);
+      });
+    });
     answer = d.MessageBox("是否退出?", ui::MessageBoxButtons::kYesNo);
   };
   ASSERT_TRUE(d.SetTimer(1, 20));
   ASSERT_TRUE(d.SetTimer(9, 15000));
-  int code = ui::RunMessageLoop();
-  quitter.join();
-  EXPECT_EQ(code, 5);
+  EXPECT_EQ(ui::RunMessageLoop(), 5);
+  if (other.joinable()) other.join();
+  EXPECT_EQ(during, 2032);
   EXPECT_EQ(answer, ui::MessageBoxResult::kNo);
 }
 
@@ -187,44 +174,28 @@ TEST_F(QtTest, WindowDestroyedWhileItsMessageBoxIsOpenClosesTheBoxFirst) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-// A quit asked for while a message box runs before the program's loop (a signal during a box at
-// start-up) is not lost: the box closes, and the loop, once it starts, ends at once with the code.
-TEST_F(QtTest, QuitDuringABoxBeforeTheLoopEndsTheLoopWhenItStarts) {
+// A quit asked for while a box runs before the program's loop (a signal during a box at start-up)
+// is not lost: the loop, once it starts, ends at once. One asked for once a loop has ended has
+// nothing left to end: the next loop runs until its own.
+TEST_F(QtTest, AQuitBeforeTheLoopEndsItWhenItStartsAndOneAfterALoopIsDropped) {
   g_backend->AsBeforeTheFirstLoopForTesting();  // earlier tests' loops have ended
   std::thread quitter;
   QTimer::singleShot(0, [&] { quitter = std::thread([] { ui::PostQuit(6); }); });
-  EXPECT_EQ(ui::ShowMessageBox("程序已启动", ui::MessageBoxButtons::kOk),
-            ui::MessageBoxResult::kOk);
+  EXPECT_EQ(ui::ShowMessageBox("程序已启动"), ui::MessageBoxResult::kOk);
   quitter.join();
-  TestDialog d;
-  ASSERT_TRUE(d.Create());
-  d.on_timer = [&](int id) {
-    if (id == 9) ui::PostQuit(-1);  // a bound in case the request was lost
-  };
-  ASSERT_TRUE(d.SetTimer(9, 15000));
-  EXPECT_EQ(ui::RunMessageLoop(), 6);
-  EXPECT_TRUE(d.timers.empty());
-  // Honoured once: the next loop runs until its own quit.
-  d.on_timer = [&](int id) { ui::PostQuit(id); };
-  ASSERT_TRUE(d.SetTimer(2, 20));
-  EXPECT_EQ(ui::RunMessageLoop(), 2);
-}
-
-// Once a loop has ended, a quit from another thread has nothing left to end: the next loop runs
-// until its own.
-TEST_F(QtTest, AQuitAfterTheLoopHasEndedIsDropped) {
   TestDialog d;
   ASSERT_TRUE(d.Create());
   d.on_timer = [&](int id) {
     d.KillTimer(id);
     ui::PostQuit(id);
   };
-  ASSERT_TRUE(d.SetTimer(1, 10));
-  EXPECT_EQ(ui::RunMessageLoop(), 1);
+  ASSERT_TRUE(d.SetTimer(9, 15000));  // a bound in case the request was lost
+  EXPECT_EQ(ui::RunMessageLoop(), 6);
+  EXPECT_TRUE(d.timers.empty());
+  d.KillTimer(9);
   std::thread([] { ui::PostQuit(8); }).join();
-  ASSERT_TRUE(d.SetTimer(2, 30));
+  ASSERT_TRUE(d.SetTimer(2, 20));
   EXPECT_EQ(ui::RunMessageLoop(), 2);
-  EXPECT_EQ(d.timers, (std::vector<int>{1, 2}));
 }
 
 // The window outlives Destroy until its deferred delete. Its controls' signals (a click queued
@@ -254,34 +225,6 @@ TEST_F(QtTest, ControlsOfADestroyedWindowReachNeitherItsDialogNorItsPeer) {
   arrow->click();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_FALSE(button);
-}
-
-// Without a tray host hiding minimises the window, so it gets the minimise box to match, also
-// when its template has none and when it is already shown.
-TEST_F(QtTest, WithoutATrayHostTheWindowGetsAMinimiseBox) {
-  g_backend->SetTrayHostForTesting(false);
-  struct WithIcon : TestDialog {
-    ui::TrayIcon icon;
-    bool OnInitDialog() override {
-      TestDialog::OnInitDialog();
-      icon.Add(*this, 131, 131, "读卡服务");
-      return true;
-    }
-  } d;
-  ASSERT_TRUE(d.Create());
-  EXPECT_TRUE(WindowOf(d)->windowFlags() & Qt::WindowMinimizeButtonHint);
-  EXPECT_TRUE(WindowOf(d)->isVisible());
-
-  TestDialog shown;
-  ASSERT_TRUE(shown.Create());
-  Show(shown);
-  EXPECT_FALSE(WindowOf(shown)->windowFlags() & Qt::WindowMinimizeButtonHint);
-  ui::TrayIcon late;
-  ASSERT_TRUE(late.Add(shown, 132, 131, "读卡服务"));
-  EXPECT_TRUE(WindowOf(shown)->windowFlags() & Qt::WindowMinimizeButtonHint);
-  EXPECT_TRUE(WindowOf(shown)->isVisible());  // new flags hide a window: shown again
-  ASSERT_TRUE(shown.ShowWindow(false));
-  EXPECT_TRUE(WindowOf(shown)->isMinimized());
 }
 
 // The suite has no session bus at all, not merely none named: where dbus-x11 is installed,

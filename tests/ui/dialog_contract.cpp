@@ -15,15 +15,6 @@ using ui::MessageBoxResult;
 
 namespace {
 
-// A dialog that arms timer 4 while it initialises: the moment a modal run serves it.
-struct Arming : TestDialog {
-  using TestDialog::TestDialog;
-  bool OnInitDialog() override {
-    SetTimer(4, 20);
-    return TestDialog::OnInitDialog();
-  }
-};
-
 bool Has(const std::vector<intptr_t>& v, intptr_t x) {
   return std::find(v.begin(), v.end(), x) != v.end();
 }
@@ -234,7 +225,8 @@ void ModalRunHoldsTheOtherWindowsAndEndsWithItsCode(BackendFixture& f) {
   TestDialog main_window;
   ASSERT_TRUE(main_window.Create());
   f.Show(main_window);
-  Arming modal;
+  TestDialog modal;
+  modal.arm_timer = 4;
   modal.on_timer = [&](int) {
     modal.KillTimer(4);
     f.Click(main_window, 11);  // the modal run keeps it from arriving
@@ -247,7 +239,8 @@ void ModalRunHoldsTheOtherWindowsAndEndsWithItsCode(BackendFixture& f) {
   f.Click(main_window, 11);  // reachable again
   EXPECT_EQ(main_window.commands, std::vector<int>{11});
 
-  Arming escaping;
+  TestDialog escaping;
+  escaping.arm_timer = 4;
   escaping.on_timer = [&](int) {
     escaping.KillTimer(4);
     f.Escape(escaping);
@@ -257,7 +250,8 @@ void ModalRunHoldsTheOtherWindowsAndEndsWithItsCode(BackendFixture& f) {
   // Enter without a default button is OK: the fields are saved and the run ends.
   ui::DialogTemplate t = TestTemplate();
   t.controls[0].style = ui::kStyleNone;
-  Arming entering(t);
+  TestDialog entering(t);
+  entering.arm_timer = 4;
   entering.on_timer = [&](int) {
     entering.KillTimer(4);
     f.Type(entering, 50, "90");

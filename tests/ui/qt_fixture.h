@@ -20,6 +20,7 @@
 
 #include "ui/backend.h"
 #include "ui/dialog_contract.h"
+#include "ui/qt/qt_backend.h"
 #include "ui/qt/qt_internal.h"
 
 namespace qt_test {
@@ -28,8 +29,18 @@ using ui::qt::QtBackend;
 using ui::qt::QtDialogPeer;
 
 // The one Qt backend of the test executable (Qt wants one application per process), made before
-// the first test and destroyed after the last (qt_fixture.cpp).
-extern QtBackend* g_backend;
+// the first test and destroyed after the last.
+inline QtBackend* g_backend = nullptr;
+class QtEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    g_backend = static_cast<QtBackend*>(ui::qt::CreateQtBackend().release());
+    ASSERT_NE(g_backend, nullptr) << "no display: run under Xvfb (run-with-xvfb.sh)";
+  }
+  void TearDown() override { delete g_backend; }
+};
+inline testing::Environment* const g_environment =
+    testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 inline QtDialogPeer* PeerOf(const ui::Dialog& d) { return static_cast<QtDialogPeer*>(d.peer()); }
 inline QWidget* WindowOf(const ui::Dialog& d) { return PeerOf(d)->widget(); }

@@ -21,12 +21,22 @@ TEST(ParseInteger, AcceptsSignedDecimalsWithSpacesAndRejectsTheRest) {
     int value;
   };
   const Case cases[] = {
-      {"600", true, 600},  {" 60 ", true, 60},     {"-5", true, -5},
-      {"+7", true, 7},     {"007", true, 7},       {"2147483647", true, INT_MAX},
-      {"-2147483648", true, INT_MIN},              {"", false, 0},
-      {" ", false, 0},     {"-", false, 0},        {"12a", false, 0},
-      {"1 2", false, 0},   {"0x10", false, 0},     {"2147483648", false, 0},
-      {"六十", false, 0},  {"99999999999999999999", false, 0},
+      {"600", true, 600},
+      {" 60 ", true, 60},
+      {"-5", true, -5},
+      {"+7", true, 7},
+      {"007", true, 7},
+      {"2147483647", true, INT_MAX},
+      {"-2147483648", true, INT_MIN},
+      {"", false, 0},
+      {" ", false, 0},
+      {"-", false, 0},
+      {"12a", false, 0},
+      {"1 2", false, 0},
+      {"0x10", false, 0},
+      {"2147483648", false, 0},
+      {"六十", false, 0},
+      {"99999999999999999999", false, 0},
   };
   for (const Case& c : cases) {
     int value = 12345;

@@ -45,11 +45,11 @@ void TrayIconAndItsPopupMenu(BackendFixture& f);
 
 #define DIALOG_CONTRACT_TEST(Fixture, Case) \
   TEST_F(Fixture, Case) { ui_test::Case(*this); }
-#define DIALOG_CONTRACT_TESTS(Fixture)                                          \
-  DIALOG_CONTRACT_TEST(Fixture, ItemsFollowTheProgram)                          \
-  DIALOG_CONTRACT_TEST(Fixture, InputReachesTheControlsAndTheDialog)            \
-  DIALOG_CONTRACT_TEST(Fixture, TimersPostsAndSendsArriveOnTheLoopThread)       \
-  DIALOG_CONTRACT_TEST(Fixture, MessageBoxesCarryCaptionTextAndAnswer)          \
+#define DIALOG_CONTRACT_TESTS(Fixture)                                                \
+  DIALOG_CONTRACT_TEST(Fixture, ItemsFollowTheProgram)                                \
+  DIALOG_CONTRACT_TEST(Fixture, InputReachesTheControlsAndTheDialog)                  \
+  DIALOG_CONTRACT_TEST(Fixture, TimersPostsAndSendsArriveOnTheLoopThread)             \
+  DIALOG_CONTRACT_TEST(Fixture, MessageBoxesCarryCaptionTextAndAnswer)                \
   DIALOG_CONTRACT_TEST(Fixture, DataExchangeOutOfRangeTellsTheUserAndFocusesTheField) \
-  DIALOG_CONTRACT_TEST(Fixture, ModalRunHoldsTheOtherWindowsAndEndsWithItsCode) \
+  DIALOG_CONTRACT_TEST(Fixture, ModalRunHoldsTheOtherWindowsAndEndsWithItsCode)       \
   DIALOG_CONTRACT_TEST(Fixture, TrayIconAndItsPopupMenu)

@@ -23,10 +23,12 @@ ui::ControlTemplate Row(int id, ControlKind kind, uint32_t style = ui::kStyleNon
 TEST(DialogRules, RadioGroupsRunFromAGroupStartToTheNextStartOrOtherControl) {
   ui::DialogTemplate t;
   t.controls = {
-      Row(10, ControlKind::kRadioButton, ui::kStyleGroupStart), Row(11, ControlKind::kRadioButton),
+      Row(10, ControlKind::kRadioButton, ui::kStyleGroupStart),
+      Row(11, ControlKind::kRadioButton),
       Row(ui::kStaticId, ControlKind::kRadioButton),  // in the run, but never addressed
       Row(12, ControlKind::kRadioButton),
-      Row(20, ControlKind::kRadioButton, ui::kStyleGroupStart), Row(21, ControlKind::kRadioButton),
+      Row(20, ControlKind::kRadioButton, ui::kStyleGroupStart),
+      Row(21, ControlKind::kRadioButton),
       Row(30, ControlKind::kCheckBox),
       Row(31, ControlKind::kRadioButton),  // no group start: the other control began its group
       Row(32, ControlKind::kRadioButton),

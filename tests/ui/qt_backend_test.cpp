@@ -6,12 +6,11 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
-#include <QPointer>
-
 #include <atomic>
 #include <cstdlib>
 #include <thread>
@@ -42,7 +41,8 @@ TEST_F(QtTest, TemplateBecomesWidgetsInDialogUnitsOfAFontWithTheChineseGlyphs) {
   TestDialog d;
   ASSERT_TRUE(d.Create());
   QWidget* w = WindowOf(d);
-  EXPECT_TRUE(QFontMetrics(w->font()).inFont(QChar(0x8BFB))) << QFontInfo(w->font()).family().toStdString();
+  EXPECT_TRUE(QFontMetrics(w->font()).inFont(QChar(0x8BFB)))
+      << QFontInfo(w->font()).family().toStdString();
   const DialogUnits& u = PeerOf(d)->units();
   EXPECT_LE(u.base_y, QFontMetrics(w->font()).height());  // rows as compact as on Windows
   EXPECT_GE(u.base_x, 4);
@@ -54,7 +54,7 @@ TEST_F(QtTest, TemplateBecomesWidgetsInDialogUnitsOfAFontWithTheChineseGlyphs) {
   ASSERT_NE(combo, nullptr);
   EXPECT_LT(combo->height(), u.Y(100));  // closed, as tall as its text, not its list
   EXPECT_TRUE(combo->isEditable());
-  EXPECT_FALSE(d.CheckItem(10, true));  // not a check box
+  EXPECT_FALSE(d.CheckItem(10, true));          // not a check box
   EXPECT_FALSE(d.SetProgressRange(90, 0, 10));  // not a bar
 
   // The up-down took the edit before it as its buddy and sits at its right edge.

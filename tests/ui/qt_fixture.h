@@ -7,14 +7,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QToolButton>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QWindow>
-
 #include <optional>
 #include <string>
 
@@ -107,7 +106,8 @@ class QtTest : public ui_test::BackendFixture {
       EXPECT_EQ(box->icon(), question ? QMessageBox::Question : QMessageBox::Information);
       box->button(answer == ui::MessageBoxResult::kYes  ? QMessageBox::Yes
                   : answer == ui::MessageBoxResult::kNo ? QMessageBox::No
-                                                        : QMessageBox::Ok)->click();
+                                                        : QMessageBox::Ok)
+          ->click();
     });
   }
   void PickInNextMenu(int index, int) override {

@@ -64,11 +64,13 @@ TEST(QtModuleLoader, GivesNoBackendForEachWayTheModuleFails) {
   std::string missing = folder.file("missing/ovra7server-qt.so");
   std::string garbage = folder.file("ovra7server-qt.so");
   std::ofstream(garbage) << "not a shared library\n";
-  EXPECT_NE(NoBackendFrom({}).find("ovra7server-qt.so is not installed (package ovra7server-desktop)"),
-            std::string::npos);
+  EXPECT_NE(
+      NoBackendFrom({}).find("ovra7server-qt.so is not installed (package ovra7server-desktop)"),
+      std::string::npos);
   EXPECT_NE(NoBackendFrom({missing}).find("is not installed"), std::string::npos);
   // The first candidate that exists is the one loaded, and named.
-  EXPECT_NE(NoBackendFrom({missing, garbage}).find("cannot be loaded: " + garbage), std::string::npos);
+  EXPECT_NE(NoBackendFrom({missing, garbage}).find("cannot be loaded: " + garbage),
+            std::string::npos);
   EXPECT_NE(NoBackendFrom({OVRA7_NOT_A_QT_MODULE, garbage})
                 .find("is of another version (no ovra7_qt_module_open_v1)"),
             std::string::npos);

@@ -43,7 +43,8 @@ class UnixSocketFile {
     if (path.size() >= sizeof(address.sun_path)) return;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+    ok_ = fd_ >= 0 &&
+          ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
           (!listening || ::listen(fd_, 4) == 0);
   }
   ~UnixSocketFile() {

@@ -26,7 +26,8 @@ HWND ItemOf(const ui::Dialog& d, int id) { return GetDlgItem(WindowOf(d), id); }
 
 // Serves messages until done() or a generous bound (wine can be slow to start).
 bool PumpUntil(const std::function<bool()>& done) {
-  for (DWORD start = GetTickCount(); !done(); MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
+  for (DWORD start = GetTickCount(); !done();
+       MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
     if (GetTickCount() - start > 10000) return false;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -50,8 +51,10 @@ void DialogKey(const ui::Dialog& d, WPARAM key) {
 // unplaced click lands where the wine server last put the pointer, which a late crossing event
 // from the X server can move back.
 INPUT MouseInputAt(POINT screen, DWORD buttons) {
-  const LONGLONG left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  const LONGLONG width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  const LONGLONG left = GetSystemMetrics(SM_XVIRTUALSCREEN),
+                 top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const LONGLONG width = GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                 height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   INPUT in{};
   in.type = INPUT_MOUSE;
   // 0..65535 across the screen, aimed a quarter into the pixel: rounding either way lands on it.
@@ -104,7 +107,8 @@ class Win32Test : public ui_test::BackendFixture {
     ASSERT_TRUE(PumpUntil([&] {
       return IsWindowVisible(hwnd) && GetForegroundWindow() == hwnd && GetWindowRect(hwnd, &now) &&
              EqualRect(&now, &placed);
-    })) << "window at " << now.left << "," << now.top << ", in front " << (GetForegroundWindow() == hwnd);
+    })) << "window at "
+        << now.left << "," << now.top << ", in front " << (GetForegroundWindow() == hwnd);
   }
   // A window the system disabled (another runs modally) takes no clicks.
   void Click(ui::Dialog& d, int id) override {

@@ -56,6 +56,8 @@ void ItemsFollowTheProgram(BackendFixture&) {
   EXPECT_TRUE(d.SetProgressRange(80, 0, 1000));
   EXPECT_TRUE(d.SetProgressPos(80, 140));
   EXPECT_EQ(d.GetProgressPos(80), 140);
+  EXPECT_TRUE(d.SetProgressText(80, "Erase (40%)"));
+  EXPECT_EQ(d.GetProgressText(80), "Erase (40%)");
   EXPECT_FALSE(d.SetProgressText(90, "x"));
   d.DestroyWindow();
   EXPECT_EQ(d.destroys, 1);

@@ -93,6 +93,12 @@ TEST_F(QtTest, TemplateBecomesWidgetsInDialogUnitsOfAFontWithTheChineseGlyphs) {
   EXPECT_FALSE(w->windowIcon().isNull());
   EXPECT_FALSE(d.SetIcon(4321));
 
+  ui::DialogTemplate bold = ui_test::TestTemplate();  // the template's font weight is kept
+  bold.font_weight = 700;
+  TestDialog heavy(bold);
+  ASSERT_TRUE(heavy.Create());
+  EXPECT_EQ(WindowOf(heavy)->font().weight(), QFont::Bold);
+
   // A field out of range is selected for retyping.
   Show(d);
   Type(d, 50, "30");

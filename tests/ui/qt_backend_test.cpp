@@ -56,6 +56,7 @@ TEST_F(QtTest, TemplateBecomesWidgetsInDialogUnitsOfAFontWithTheChineseGlyphs) {
   EXPECT_TRUE(combo->isEditable());
   EXPECT_FALSE(d.CheckItem(10, true));          // not a check box
   EXPECT_FALSE(d.SetProgressRange(90, 0, 10));  // not a bar
+  EXPECT_FALSE(d.SetProgressPos(90, 5));
 
   // The up-down took the edit before it as its buddy and sits at its right edge.
   EXPECT_EQ(d.GetUpDownBuddy(70), 50);
@@ -195,6 +196,34 @@ TEST_F(QtTest, AQuitBeforeTheLoopEndsItWhenItStartsAndOneAfterALoopIsDropped) {
   std::thread([] { ui::PostQuit(8); }).join();
   ASSERT_TRUE(d.SetTimer(2, 20));
   EXPECT_EQ(ui::RunMessageLoop(), 2);
+}
+
+// A modal run comes to the front, also over a window raised after it was made.
+TEST_F(QtTest, ModalRunComesToTheFront) {
+  TestDialog main_window;
+  ASSERT_TRUE(main_window.Create());
+  Show(main_window);
+  struct Covered : TestDialog {
+    QWidget* cover = nullptr;
+    bool OnInitDialog() override {
+      WindowOf(*this)->winId();  // made on the screen now, then covered
+      cover->raise();
+      return TestDialog::OnInitDialog();
+    }
+  } modal;
+  modal.cover = WindowOf(main_window);
+  modal.arm_timer = 4;
+  bool in_front = false;
+  modal.on_timer = [&](int) {
+    modal.KillTimer(4);
+    QWidget* w = WindowOf(modal);
+    QPoint centre = w->mapToGlobal(w->rect().center());
+    in_front = QTest::qWaitFor(
+        [&] { return QGuiApplication::topLevelAt(centre) == w->windowHandle(); }, kBoundMs);
+    modal.EndDialog(1);
+  };
+  EXPECT_EQ(modal.DoModal(), 1);
+  EXPECT_TRUE(in_front);
 }
 
 // The window outlives Destroy until its deferred delete. Its controls' signals (a click queued

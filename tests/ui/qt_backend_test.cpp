@@ -144,32 +144,20 @@ TEST_F(QtTest, WindowDestroyedWhileItsMessageBoxIsOpenClosesTheBoxFirst) {
   ASSERT_TRUE(d.Create());
   Show(d);
   ui::MessageBoxResult answer = ui::MessageBoxResult::kYes;
-  bool box_was_open = false;
-  QTimer bound;  // in case the box never closes (the window's own timers go with it)
-  bound.setSingleShot(true);
-  QObject::connect(&bound, &QTimer::timeout, [] { ui::PostQuit(-1); });
-  bound.start(15000);
-  d.on_timer = [&](int id) {
-    if (id != 1) return;
+  bool box_was_open = false, returned = false;
+  d.on_timer = [&](int) {
     d.KillTimer(1);
-    // Once the box is up, the window is destroyed from inside the box's own loop.
-    auto* poll = new QTimer();
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, &d, &box_was_open] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box || !box->isVisible()) return;
+    WhenOpen<QMessageBox>(&QApplication::activeModalWidget, [&](QMessageBox* box) {
       box_was_open = box->parentWidget() == WindowOf(d);
-      poll->deleteLater();
-      d.DestroyWindow();
+      d.DestroyWindow();  // from inside the box's own loop
     });
-    poll->start(10);
     answer = d.MessageBox("是否退出?", ui::MessageBoxButtons::kYesNo);
-    ui::PostQuit(3);
+    returned = true;
   };
   ASSERT_TRUE(d.SetTimer(1, 20));
-  EXPECT_EQ(ui::RunMessageLoop(), 3);
+  EXPECT_TRUE(RunUntil([&] { return returned; }));
   EXPECT_TRUE(box_was_open);
   EXPECT_EQ(answer, ui::MessageBoxResult::kNo);
-  EXPECT_FALSE(d.IsCreated());
   EXPECT_EQ(d.destroys, 1);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }

@@ -38,7 +38,8 @@ TEST_F(QtTest, MainWindowFitsTheWorkAreaOfSmallScreensWithAPanel) {
 
   // Every label, check box and radio button holds one line of its text without cutting its foot.
   for (QWidget* w : WindowOf(d)->findChildren<QWidget*>()) {
-    if (!qobject_cast<QLabel*>(w) && !qobject_cast<QCheckBox*>(w) && !qobject_cast<QRadioButton*>(w))
+    if (!qobject_cast<QLabel*>(w) && !qobject_cast<QCheckBox*>(w) &&
+        !qobject_cast<QRadioButton*>(w))
       continue;
     EXPECT_GE(w->height(), w->fontMetrics().height()) << w->objectName().toStdString();
   }

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace ui_test {
@@ -15,9 +16,7 @@ namespace ui_test {
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
+    if (const char* old = std::getenv(name)) old_ = old;
     if (value) {
       setenv(name, value, 1);
     } else {
@@ -25,20 +24,13 @@ class ScopedEnv {
     }
   }
   ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   const char* name_;
-  bool had_ = false;
-  std::string old_;
+  std::optional<std::string> old_;
 };
 
 // A Unix stream socket file at path: listening (a compositor taking connections) or stale (the
@@ -51,13 +43,9 @@ class UnixSocketFile {
     if (path.size() >= sizeof(address.sun_path)) return;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd_ < 0) return;
-    ok_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+    ok_ = fd_ >= 0 &&
+          ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
           (!listening || ::listen(fd_, 4) == 0);
-    if (!listening) {
-      ::close(fd_);
-      fd_ = -1;
-    }
   }
   ~UnixSocketFile() {
     if (fd_ >= 0) ::close(fd_);

@@ -21,10 +21,6 @@ class TestDialog : public ui::Dialog {
   TestDialog() : Dialog(TestTemplate()) {}
   explicit TestDialog(ui::DialogTemplate t) : Dialog(std::move(t)) {}
 
-  struct Fired {
-    uint64_t at;
-    int id;
-  };
   std::vector<int> commands;
   std::vector<int> timers;
   std::vector<std::pair<int, int>> tray;
@@ -47,10 +43,12 @@ class TestDialog : public ui::Dialog {
   std::string name;
 
   std::function<void(int)> on_timer;  // extra work in OnTimer
+  int arm_timer = 0;  // a timer (20 ms) set while the window initialises, as a modal run starts
 
  protected:
   bool OnInitDialog() override {
     ++inits;
+    if (arm_timer) SetTimer(arm_timer, 20);
     return Dialog::OnInitDialog();
   }
   void OnCommand(int id) override { commands.push_back(id); }

@@ -59,6 +59,8 @@ void ItemsFollowTheProgram(BackendFixture&) {
   EXPECT_TRUE(d.SetProgressText(80, "Erase (40%)"));
   EXPECT_EQ(d.GetProgressText(80), "Erase (40%)");
   EXPECT_FALSE(d.SetProgressText(90, "x"));
+  EXPECT_FALSE(d.SetProgressRange(90, 0, 10));
+  EXPECT_FALSE(d.SetProgressPos(90, 5));
   d.DestroyWindow();
   EXPECT_EQ(d.destroys, 1);
   EXPECT_EQ(d.GetItemText(31), "");

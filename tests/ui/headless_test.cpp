@@ -98,7 +98,6 @@ TEST_F(Headless, UserReachesOnlyWhatIsShownEnabledAndInsideTheClientArea) {
   EXPECT_FALSE(host.Click(d, 90));  // a label sends nothing
   EXPECT_FALSE(host.TypeText(d, 50, "12a"));
   EXPECT_EQ(host.StepUpDown(d, 50, 1), -1);     // not an up-down
-  EXPECT_FALSE(d.SetProgressRange(90, 0, 10));  // not a bar
   d.ComboAddString(60, "COM5");
   EXPECT_FALSE(host.PickComboEntry(d, 60, 1));
   EXPECT_EQ(d.GetClientRect().Width(), HeadlessHost::DluToPixelsX(400));

@@ -55,8 +55,6 @@ TEST_F(QtTest, TemplateBecomesWidgetsInDialogUnitsOfAFontWithTheChineseGlyphs) {
   EXPECT_LT(combo->height(), u.Y(100));  // closed, as tall as its text, not its list
   EXPECT_TRUE(combo->isEditable());
   EXPECT_FALSE(d.CheckItem(10, true));          // not a check box
-  EXPECT_FALSE(d.SetProgressRange(90, 0, 10));  // not a bar
-  EXPECT_FALSE(d.SetProgressPos(90, 5));
 
   // The up-down took the edit before it as its buddy and sits at its right edge.
   EXPECT_EQ(d.GetUpDownBuddy(70), 50);

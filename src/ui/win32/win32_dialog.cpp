@@ -321,22 +321,24 @@ int Win32DialogPeer::GetUpDownBuddy(int updown_id) const {
   return buddy ? GetDlgCtrlID(buddy) : 0;
 }
 
+// Progress messages sent to another control would mean something else there (they are WM_USER
+// codes): only a progress bar takes them.
 bool Win32DialogPeer::SetProgressRange(int id, int low, int high) {
-  HWND item = Item(id);
+  HWND item = ProgressItem(id);
   if (!item) return false;
   SendMessageW(item, PBM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
   return true;
 }
 
 bool Win32DialogPeer::SetProgressPos(int id, int pos) {
-  HWND item = Item(id);
+  HWND item = ProgressItem(id);
   if (!item) return false;
   SendMessageW(item, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
   return true;
 }
 
 int Win32DialogPeer::GetProgressPos(int id) const {
-  HWND item = Item(id);
+  HWND item = ProgressItem(id);
   return item ? static_cast<int>(SendMessageW(item, PBM_GETPOS, 0, 0)) : 0;
 }
 

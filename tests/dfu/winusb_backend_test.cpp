@@ -151,20 +151,25 @@ bool HandleIsOpen(HANDLE h) {
 
 }  // namespace
 
-TEST(WinUsbBackend, FlashesThroughTheMockedWinUsbCalls) {
+// WinUSB keeps a device to one open: selecting it must map it through the handle it holds.
+// Then a flash through the backend: every class request to interface 0 with the bounded
+// time-out, every open freed and its file closed.
+TEST(WinUsbBackend, SelectsAndFlashesThroughTheMockedCalls) {
   MockState state;
   state.device = std::make_shared<testsupport::SimDfuDevice>();
   g_mock = &state;
   MockWinUsbHost host;
-
-  const std::string path = dfutest::FirstDfuPath();
-  ASSERT_FALSE(path.empty());
-  DfuMappingEntry* mapping = nullptr;
-  uint32_t targets = 0;
-  ASSERT_EQ(STDFU_NOERROR, STDFUPRT_CreateMappingFromDevice(path.c_str(), &mapping, &targets));
-  ASSERT_EQ(2u, targets);
-  EXPECT_EQ("Option Bytes  ", mapping[1].name);
-  EXPECT_EQ(12u, mapping[0].sectorCount);
+  dfutest::LogCapture log;
+  DFUpgradeDialog dialog;
+  ASSERT_TRUE(dialog.FindDfuDevices());
+  ASSERT_TRUE(dialog.SelectDevice());
+  EXPECT_EQ(0, state.refusedOpens);
+  EXPECT_FALSE(log.Has("Bad Firmware")) << log.Text();
+  ASSERT_EQ(2u, dialog.m_TargetCount);
+  EXPECT_EQ("Option Bytes  ", dialog.m_Mapping[1].name);
+  EXPECT_EQ(12u, dialog.m_Mapping[0].sectorCount);
+  EXPECT_EQ("STM32  BOOTLOADER", dialog.m_DeviceNames[0]);  // the string descriptor decoded
+  EXPECT_EQ("DF11", dialog.m_DevicePid);
 
   DfuImageHandle image = nullptr;
   STDFUFILES_CreateImage(&image, 0);
@@ -175,33 +180,33 @@ TEST(WinUsbBackend, FlashesThroughTheMockedWinUsbCalls) {
   e.Data = data.data();
   STDFUFILES_AppendImageElement(image, &e);
   for (uint32_t op : {kOperationErase, kOperationDownload}) {
-    DfuImageHandle prepared = dfutest::Prepared(image, mapping[0], op);
-    EXPECT_EQ(STDFU_NOERROR, dfutest::Run(path, op, prepared).errorCode) << op;
+    DfuImageHandle prepared = dfutest::Prepared(image, dialog.m_Mapping[0], op);
+    EXPECT_EQ(STDFU_NOERROR, dfutest::Run(dialog.m_DeviceLink, op, prepared).errorCode) << op;
     STDFUFILES_DestroyImage(&prepared);
   }
+  STDFUFILES_DestroyImage(&image);
   std::vector<uint8_t> flash;
   ASSERT_TRUE(state.device->Read(0x08000000, 5000, &flash));
   EXPECT_EQ(data, flash);
-  // Every class request went to interface 0 with the bounded time-out; each open was freed
-  // and its file closed.
   ASSERT_FALSE(state.setups.empty());
   for (const WINUSB_SETUP_PACKET& s : state.setups) EXPECT_EQ(0, s.Index);
   EXPECT_EQ(static_cast<ULONG>(kDfuRequestTimeoutMs), state.timeoutMs);
   EXPECT_EQ(state.initializes, state.frees);
   EXPECT_EQ(0, state.refusedOpens);
   EXPECT_FALSE(HandleIsOpen(host.lastFile));
-  STDFUFILES_DestroyImage(&image);
-  STDFUPRT_DestroyMapping(&mapping);
   g_mock = nullptr;
 }
 
+// System errors become the portable results; a second open reads as a busy device; a failed
+// WinUSB initialisation closes the file and reports the driver missing.
 TEST(WinUsbBackend, SystemErrorsBecomeUsbResults) {
   MockState state;
   state.device = std::make_shared<testsupport::SimDfuDevice>();
   g_mock = &state;
   MockWinUsbHost host;
-  std::unique_ptr<platform::UsbDevice> dev;
+  std::unique_ptr<platform::UsbDevice> dev, second;
   ASSERT_EQ(platform::kUsbOk, host.Open("", &dev));
+  EXPECT_EQ(platform::kUsbErrBusy, host.Open("", &second));
   uint8_t status[6];
   const struct {
     DWORD error;
@@ -216,45 +221,11 @@ TEST(WinUsbBackend, SystemErrorsBecomeUsbResults) {
   }
   EXPECT_EQ(1234u, state.timeoutMs);
   EXPECT_EQ(6, dev->ControlTransfer(0xA1, 3, 0, 0, status, 6, 1234));
-  uint8_t descriptor[18];
-  ASSERT_EQ(platform::kUsbOk, dev->GetDeviceDescriptor(descriptor));
-  EXPECT_EQ(0x83, descriptor[8]);
-  EXPECT_EQ(0xDF, descriptor[11]);
-  std::string text;
-  ASSERT_EQ(platform::kUsbOk, dev->GetStringDescriptor(2, &text, 100));
-  EXPECT_EQ("STM32  BOOTLOADER", text);
   dev.reset();
   EXPECT_EQ(1, state.frees);
-
-  // A failed WinUSB initialisation closes the file and reports the driver missing.
   state.failInitialize = true;
   EXPECT_EQ(platform::kUsbErrUnsupported, host.Open("", &dev));
   EXPECT_FALSE(HandleIsOpen(host.lastFile));
-  g_mock = nullptr;
-}
-
-// WinUSB refuses a second open of a device: selecting the device must build its mapping
-// through the handle it holds, or every selection fails on a real machine.
-TEST(WinUsbBackend, SelectionMapsTheDeviceThroughItsOneOpenHandle) {
-  MockState state;
-  state.device = std::make_shared<testsupport::SimDfuDevice>();
-  g_mock = &state;
-  MockWinUsbHost host;
-  dfutest::LogCapture log;
-  DFUpgradeDialog dialog;
-  ASSERT_TRUE(dialog.FindDfuDevices());
-  EXPECT_TRUE(dialog.SelectDevice());
-  EXPECT_EQ(0, state.refusedOpens);
-  EXPECT_FALSE(log.Has("Unable to find or decode device mapping... Bad Firmware")) << log.Text();
-  EXPECT_EQ(2u, dialog.m_TargetCount);
-  EXPECT_EQ(state.initializes, state.frees);
-
-  // The mock does refuse, and the refusal reads as a busy device.
-  std::unique_ptr<platform::UsbDevice> first, second;
-  ASSERT_EQ(platform::kUsbOk, host.Open("", &first));
-  EXPECT_EQ(platform::kUsbErrBusy, host.Open("", &second));
-  EXPECT_EQ(1, state.refusedOpens);
-  first.reset();
   g_mock = nullptr;
 }
 

@@ -133,8 +133,6 @@ TEST(DfuOperations, EachFaultEndsWithItsErrorCode) {
        0x06, 0x08000000, true},
       {"unplug in the download", [] { SimDfuOptions o; o.unplugAfterBytes = 8192; return o; }(),
        kOperationDownload, STDFUPRT_DEVICELOST, -1, -1, 0x08000000, false, true},
-      {"no DfuSe commands", [] { SimDfuOptions o; o.dfuseCommands = false; return o; }(),
-       kOperationErase, STDFUPRT_UNSUPPORTED},
       {"cannot upload", [] { SimDfuOptions o; o.attributes = 0x09; return o; }(),
        kOperationUpload, STDFUPRT_UNSUPPORTED},
       {"stalls everything", [] { SimDfuOptions o; o.stallsEverything = true; return o; }(),

@@ -121,8 +121,6 @@ TEST_F(UpgradeDialogTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverythi
       {"unplug in the erase", With([](O& o) { o.holdAfterErases = 1; }), kUpgradeAgain,
        {"Operation 3 failed at ", "error 0x12345008"}, Flash::kErased, Package::kGood, {}, 0xFF,
        false, true},
-      {"unplug in the download", With([](O& o) { o.unplugAfterBytes = 8192; }), kUpgradeAgain,
-       {"Operation 4 failed at ", "error 0x12345008"}, Flash::kErased},
       {"download cannot start", O(), kUpgradeAgain, {"Launch download failed, error 0x12345001"},
        Flash::kErased, Package::kGood, {}, kOperationDownload},
       {"download the library forgot", O(), kUpgradeAgain,
@@ -203,24 +201,18 @@ TEST_F(UpgradeDialogTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverythi
   }
 }
 
-// What a flash shows beyond its road: the package the cache offers is taken; the bar follows
-// each phase's percent upwards; the console hears a phase line once per ten-percent step at
-// most; the upload counts every byte read back; then the dialog stays, with nothing running,
-// until the user closes it.
-TEST_F(UpgradeDialogTest, AFlashFromTheCacheShowsEachPhaseRisingAndStaysOpenUntilClosed) {
+// What a flash shows beyond its road (tests/app): the bar follows each phase's percent
+// upwards; the console hears a phase line once per ten-percent step at most; the upload counts
+// every byte read back; then the dialog stays, with nothing running, until the user closes it.
+TEST_F(UpgradeDialogTest, AFlashShowsEachPhaseRisingAndStaysOpenUntilClosed) {
   auto device = bus_.Add();
   const std::vector<uint8_t> package = testsupport::Pattern(70000, 7);
-  ASSERT_TRUE(testsupport::WritePackage(cache_.file("cached_ABC.dfu"), DevicePackage(package)));
   DFUpgradeDialog d;
-  ASSERT_NO_FATAL_FAILURE(Start(d, ""));
+  ASSERT_NO_FATAL_FAILURE(Start(d, WritePackage(package)));
   EXPECT_EQ(d.dialog_template().caption, "DFU升级");
   ASSERT_TRUE(Drive([&] { return d.GetProgressText(ids::kProgress) == "Leaving DFU mode 100%..."; }));
   EXPECT_TRUE(d.sequenceEnded());
   EXPECT_EQ(d.lastStatus(), kDone);
-  EXPECT_EQ(d.m_UpgradeFilePath, cache_.file("cached_ABC.dfu"));
-  const std::vector<std::string> statuses = Announced(false);
-  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "找到匹配的升级包,开始升级"),
-            statuses.end());
   EXPECT_TRUE(FlashOf(*device, package.size()) == package);
 
   std::vector<std::string> phases;
@@ -453,8 +445,6 @@ TEST_F(UpgradeDialogTest, EnterDfuCommandGoesToTheReaderOnlyWhenItIsNotYetInDfuM
   ASSERT_NO_FATAL_FAILURE(Start(d, WritePackage(testsupport::Pattern(3000, 1)), 0));
   ASSERT_TRUE(Drive([&] { return d.lastStatus() == kDone && device->left(); }));
   EXPECT_EQ(reader_.hidOpens, 1);
-  EXPECT_EQ(reader_.polls, 3);
-  EXPECT_EQ(reader_.openHandles, 0);
   EXPECT_TRUE(log_.InOrder({"Check DFU file success, m_HasDFUDevice = 0", "Enter DFU Mode success",
                             "Find DFU Device success"}));
 }

@@ -85,10 +85,43 @@ testsupport::SimDfuOptions With(const std::function<void(testsupport::SimDfuOpti
   return o;
 }
 
+class UpgradeDialogFaultsTest : public UpgradeDialogTest {
+ protected:
+  // The bar since `records`: each phase in turn, rising from its start to 100, the position
+  // following the line's percent (an empty line is 0); the console's phase lines since `steps`
+  // at most once per ten-percent step.
+  void ExpectEachPhaseRising(size_t records, size_t steps) {
+    std::vector<std::string> phases;
+    int last = -1, pos = 0;  // a new dialog's bar starts empty
+    std::string text;
+    for (size_t i = records; i < host_.progress_records().size(); ++i) {
+      const ui::headless::ProgressRecord& r = host_.progress_records()[i];
+      EXPECT_EQ(r.id, ids::kProgress);
+      if (r.pos != pos) { EXPECT_EQ(r.pos, r.text.empty() ? 0 : PercentOf(r.text)) << r.text; }
+      pos = r.pos;
+      if (r.text == text || PhaseOf(r.text).empty()) continue;
+      text = r.text;
+      if (phases.empty() || phases.back() != PhaseOf(text)) last = -1;
+      if (phases.empty() || phases.back() != PhaseOf(text)) phases.push_back(PhaseOf(text));
+      EXPECT_GE(PercentOf(text), last) << text;
+      last = PercentOf(text);
+    }
+    EXPECT_EQ(phases, (std::vector<std::string>{"Erase Phase", "Download Phase", "Uploading",
+                                                "Leaving DFU mode"}));
+    const std::vector<std::string> all = Announced(true);
+    ASSERT_GT(all.size(), steps);
+    EXPECT_EQ(all.back(), "Leaving DFU mode 100%...");
+    for (size_t i = steps + 1; i < all.size(); ++i) {
+      if (PhaseOf(all[i]) != PhaseOf(all[i - 1])) continue;
+      EXPECT_GT(PercentOf(all[i]) / 10, PercentOf(all[i - 1]) / 10) << all[i - 1] << ", " << all[i];
+    }
+  }
+};
+
 // Every way a flash ends: the status it leaves, its log lines and boxes, and what the reader's
 // flash holds then. A failure releases the device, the mapping and the images, stops the bar,
 // lets the user close the dialog and keeps the package for another try.
-TEST_F(UpgradeDialogTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverything) {
+TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverything) {
   using O = testsupport::SimDfuOptions;
   const std::string box = "Matching not good. First Difference at address 0x08004E1F:\n"
                           "File  byte  is  0x5A.\nRead byte is 0xFF.";
@@ -129,6 +162,7 @@ TEST_F(UpgradeDialogTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverythi
       {"read back differs in the last byte", With([](O& o) { o.brokenCell = kFlash + 19999; }),
        kVerifying, {"Verify successful, but data not matching..."}, Flash::kErased,
        Package::kGood, {box}},
+      {"flash", O(), kDone, {"Verify successful !"}, Flash::kWritten},
       // Some DfuSe boot loaders acknowledge a CLRSTATUS in any state (the option-bytes probe
       // sends one); DFU 1.1 stalls it, as the default simulated device does.
       {"stray CLRSTATUS acknowledged", With([](O& o) { o.clearsStatusAnywhere = true; }), kDone,
@@ -151,11 +185,13 @@ TEST_F(UpgradeDialogTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverythi
     if (c.package != Package::kNone) path = WritePackage(file, std::string(c.name) + ".dfu");
     if (c.package == Package::kMissing) std::remove(path.c_str());
     const size_t logFrom = log_.Text().size(), boxesFrom = host_.message_boxes().size(),
-                 statusesFrom = Announced(false).size();
+                 statusesFrom = Announced(false).size(), stepsFrom = Announced(true).size(),
+                 recordsFrom = host_.progress_records().size();
     ScriptedDialog d;
     d.refused = c.refused;
     d.forgetsDownload = c.forgetsDownload;
     ASSERT_NO_FATAL_FAILURE(Start(d, path));
+    EXPECT_EQ(d.dialog_template().caption, "DFU升级");
     ASSERT_TRUE(d.ShowWindow(true));
     if (c.unplugInHold) {
       ASSERT_TRUE(DriveIntoHold(*device));
@@ -181,6 +217,10 @@ TEST_F(UpgradeDialogTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverythi
       const std::vector<std::string> all = Announced(false);
       EXPECT_EQ(std::vector<std::string>(all.begin() + statusesFrom, all.end()),
                 testsupport::SuccessfulFlashStatuses());
+      ExpectEachPhaseRising(recordsFrom, stepsFrom);
+      EXPECT_EQ(d.GetProgressText(ids::kProgress), "Leaving DFU mode 100%...");
+      EXPECT_EQ(d.GetProgressPos(ids::kProgress), 100);
+      EXPECT_EQ(d.GetItemText(ids::kTransfer), "19 KB(20000 Bytes) of 19 KB(20000 Bytes)");
     }
     EXPECT_EQ(d.m_OperationHandle, 0u);
     EXPECT_EQ(d.m_SourceImage, nullptr);
@@ -195,68 +235,11 @@ TEST_F(UpgradeDialogTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverythi
     EXPECT_EQ(d.lastStatus(), c.status);
     EXPECT_EQ(host_.progress_records().size(), records);
     for (int id : {1, 2, 3, 4, 5, 7}) EXPECT_FALSE(host_.IsTimerRunning(d, id)) << id;
+    EXPECT_TRUE(d.IsVisible());
     EXPECT_TRUE(host_.PressClose(d));
     EXPECT_FALSE(d.IsVisible());
     EXPECT_EQ(c.package != Package::kMissing && c.package != Package::kNone, FileExists(path));
   }
-}
-
-// What a flash shows beyond its road (tests/app): the bar follows each phase's percent
-// upwards; the console hears a phase line once per ten-percent step at most; the upload counts
-// every byte read back; then the dialog stays, with nothing running, until the user closes it.
-TEST_F(UpgradeDialogTest, AFlashShowsEachPhaseRisingAndStaysOpenUntilClosed) {
-  auto device = bus_.Add();
-  const std::vector<uint8_t> package = testsupport::Pattern(70000, 7);
-  DFUpgradeDialog d;
-  ASSERT_NO_FATAL_FAILURE(Start(d, WritePackage(package)));
-  EXPECT_EQ(d.dialog_template().caption, "DFU升级");
-  ASSERT_TRUE(Drive([&] { return d.GetProgressText(ids::kProgress) == "Leaving DFU mode 100%..."; }));
-  EXPECT_TRUE(d.sequenceEnded());
-  EXPECT_EQ(d.lastStatus(), kDone);
-  EXPECT_TRUE(FlashOf(*device, package.size()) == package);
-
-  std::vector<std::string> phases;
-  int last = -1, pos = 0;
-  std::string text;
-  for (const auto& r : host_.progress_records()) {
-    EXPECT_EQ(r.id, ids::kProgress);
-    if (r.pos != pos) {  // the position follows the line's percent; an empty line is 0
-      EXPECT_EQ(r.pos, r.text.empty() ? 0 : PercentOf(r.text)) << r.text;
-      pos = r.pos;
-    }
-    if (r.text == text) continue;
-    text = r.text;
-    const std::string phase = PhaseOf(r.text);
-    if (phase.empty()) continue;
-    if (phases.empty() || phases.back() != phase) {
-      phases.push_back(phase);
-      last = -1;
-    }
-    EXPECT_GE(PercentOf(r.text), last) << r.text;
-    last = PercentOf(r.text);
-  }
-  EXPECT_EQ(phases, (std::vector<std::string>{"Erase Phase", "Download Phase", "Uploading",
-                                              "Leaving DFU mode"}));
-  EXPECT_EQ(d.GetProgressPos(ids::kProgress), 100);
-  EXPECT_EQ(d.GetItemText(ids::kTransfer), "68 KB(70000 Bytes) of 68 KB(70000 Bytes)");
-  const std::vector<std::string> steps = Announced(true);
-  ASSERT_FALSE(steps.empty());
-  for (size_t i = 1; i < steps.size(); ++i)
-    if (PhaseOf(steps[i]) == PhaseOf(steps[i - 1])) {
-      EXPECT_GT(PercentOf(steps[i]) / 10, PercentOf(steps[i - 1]) / 10)
-          << steps[i - 1] << " then " << steps[i];
-    }
-  EXPECT_EQ(steps.back(), "Leaving DFU mode 100%...");
-
-  const size_t records = host_.progress_records().size();
-  host_.AdvanceTime(60000);
-  EXPECT_TRUE(d.IsCreated());
-  EXPECT_EQ(d.lastStatus(), kDone);
-  EXPECT_EQ(host_.progress_records().size(), records);
-  for (int id : {1, 2, 3, 4, 5, 7}) EXPECT_FALSE(host_.IsTimerRunning(d, id)) << id;
-  EXPECT_TRUE(BoxTexts().empty());
-  d.DestroyWindow();
-  EXPECT_EQ(bus_.openDevices(), 0);
 }
 
 // Held half way through the download: the byte count truncates to whole KB; closing is refused

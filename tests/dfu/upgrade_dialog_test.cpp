@@ -281,73 +281,59 @@ TEST_F(UpgradeDialogTest, ClosingIsRefusedWhileEraseOrDownloadRunsAndAcceptedAft
   EXPECT_EQ(bus_.openDevices(), 0);
 }
 
-TEST_F(UpgradeDialogTest, ClosingDuringTheReadBackStopsItAndReleasesEverything) {
-  testsupport::SimDfuOptions o;
-  o.holdAfterReads = 4096;  // between the package's two elements
-  auto device = bus_.Add(o);
+// After the download: a close during the read back stops it at once and releases everything;
+// a close during the leave waits for its end (stopped half way it may leave the reader in DFU
+// mode), and a window destroyed meanwhile waits too, but only up to its limit.
+TEST_F(UpgradeDialogTest, ClosingStopsTheReadBackAndWaitsForTheLeaveWithinALimit) {
+  enum Moment { kReadBack, kLeaveClosed, kLeaveDestroyed };
   DfuFileData file = DevicePackage(testsupport::Pattern(4096, 1));
   DfuElementData second;
   second.address = kFlash + 0x4000;
   second.data = testsupport::Pattern(4096, 2);
   file.images[0].elements.push_back(second);
-  DFUpgradeDialog d;
-  ASSERT_NO_FATAL_FAILURE(Start(d, WritePackage(file)));
-  ASSERT_TRUE(d.ShowWindow(true));
-  ASSERT_TRUE(DriveIntoHold(*device));
-  host_.AdvanceTime(600);
-  EXPECT_EQ(d.lastStatus(), kVerifying);
-  EXPECT_NE(d.GetProgressText(ids::kProgress).find("Uploading"), std::string::npos);
-  EXPECT_TRUE(host_.PressClose(d));
-  EXPECT_FALSE(d.IsVisible());
-  d.DestroyWindow();  // stops the read back (the device still holds it) and releases all
-  EXPECT_TRUE(BoxTexts().empty());
-  EXPECT_EQ(d.m_OperationHandle, 0u);
-  EXPECT_EQ(d.m_SourceImage, nullptr);
-  EXPECT_EQ(d.m_Mapping, nullptr);
-  EXPECT_EQ(bus_.openDevices(), 0);
-  const uint64_t transfers = device->controlTransfers();
-  host_.AdvanceTime(5000);
-  EXPECT_EQ(device->controlTransfers(), transfers);
-  EXPECT_FALSE(device->left());
-}
-
-// Stopped half way, the leave may leave the reader in DFU mode: a close waits for it to end,
-// and a window destroyed meanwhile waits too, but only up to its limit.
-TEST_F(UpgradeDialogTest, ClosingDuringTheLeaveWaitsForItsEndWithinALimit) {
-  const std::vector<uint8_t> package = testsupport::Pattern(6000, 4);
-  testsupport::SimDfuOptions o;
-  o.holdAfterReads = static_cast<int64_t>(package.size());  // the leave's first status is held
-  for (bool destroy : {false, true}) {
-    SCOPED_TRACE(destroy ? "destroyed" : "closed");
+  const std::string path = WritePackage(file);
+  for (Moment moment : {kReadBack, kLeaveClosed, kLeaveDestroyed}) {
+    SCOPED_TRACE(moment);
+    testsupport::SimDfuOptions o;
+    // Held between the two elements, or at the leave's first status.
+    o.holdAfterReads = moment == kReadBack ? 4096 : 8192;
     testsupport::SimUsbBus bus;
     auto device = bus.Add(o);
     DFUpgradeDialog d;
-    ASSERT_NO_FATAL_FAILURE(Start(d, WritePackage(package)));
+    ASSERT_NO_FATAL_FAILURE(Start(d, path));
     ASSERT_TRUE(d.ShowWindow(true));
     ASSERT_TRUE(DriveIntoHold(*device));
     host_.AdvanceTime(600);
-    ASSERT_EQ(d.lastStatus(), kDone);
-    if (!destroy) {
+    EXPECT_EQ(d.lastStatus(), moment == kReadBack ? kVerifying : kDone);
+    if (moment == kReadBack) {
+      EXPECT_NE(d.GetProgressText(ids::kProgress).find("Uploading"), std::string::npos);
       EXPECT_TRUE(host_.PressClose(d));
-      EXPECT_TRUE(d.IsVisible());  // the leave runs: the close waits for it
+      EXPECT_FALSE(d.IsVisible());
+      d.DestroyWindow();  // stops the read back, which the device still holds
+    } else if (moment == kLeaveClosed) {
+      EXPECT_TRUE(host_.PressClose(d));
+      EXPECT_TRUE(d.IsVisible());
       EXPECT_FALSE(device->left());
       device->Release();
       ASSERT_TRUE(Drive([&] { return !d.IsVisible(); }));
-      EXPECT_TRUE(device->left());
       EXPECT_TRUE(d.flashCompleted());
       d.DestroyWindow();
     } else {
-      // A leave held for good: the wait ends on its own clock, and the hold stays on the device.
-      testsupport::VirtualClock clock;
+      testsupport::VirtualClock clock;  // the wait's limit passes at once
       auto destroyed = std::async(std::launch::async, [&] { d.DestroyWindow(); });
       if (destroyed.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
         ADD_FAILURE() << "destroying the window waits for a held leave without end";
         std::abort();
       }
-      EXPECT_EQ(d.m_OperationHandle, 0u);
-      EXPECT_FALSE(device->left());
     }
+    EXPECT_EQ(d.m_OperationHandle, 0u);
+    EXPECT_EQ(d.m_SourceImage, nullptr);
+    EXPECT_EQ(d.m_Mapping, nullptr);
     EXPECT_EQ(bus.openDevices(), 0);
+    const uint64_t transfers = device->controlTransfers();
+    host_.AdvanceTime(5000);
+    EXPECT_EQ(device->controlTransfers(), transfers);
+    EXPECT_EQ(moment == kLeaveClosed, device->left());
   }
   EXPECT_TRUE(BoxTexts().empty());
 }

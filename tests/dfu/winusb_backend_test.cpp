@@ -168,8 +168,7 @@ TEST(WinUsbBackend, SelectsAndFlashesThroughTheMockedCalls) {
   ASSERT_EQ(2u, dialog.m_TargetCount);
   EXPECT_EQ("Option Bytes  ", dialog.m_Mapping[1].name);
   EXPECT_EQ(12u, dialog.m_Mapping[0].sectorCount);
-  EXPECT_EQ("STM32  BOOTLOADER", dialog.m_DeviceNames[0]);  // the string descriptor decoded
-  EXPECT_EQ("DF11", dialog.m_DevicePid);
+  EXPECT_EQ("DF11", dialog.m_DevicePid);  // from the device descriptor
 
   DfuImageHandle image = nullptr;
   STDFUFILES_CreateImage(&image, 0);
@@ -221,6 +220,9 @@ TEST(WinUsbBackend, SystemErrorsBecomeUsbResults) {
   }
   EXPECT_EQ(1234u, state.timeoutMs);
   EXPECT_EQ(6, dev->ControlTransfer(0xA1, 3, 0, 0, status, 6, 1234));
+  std::string text;
+  ASSERT_EQ(platform::kUsbOk, dev->GetStringDescriptor(2, &text, 100));
+  EXPECT_EQ("STM32  BOOTLOADER", text);  // UTF-16LE decoded
   dev.reset();
   EXPECT_EQ(1, state.frees);
   state.failInitialize = true;

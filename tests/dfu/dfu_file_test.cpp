@@ -52,7 +52,8 @@ TEST(DfuFile, APackageWrittenByTheFileCallsReadsBackWithEveryField) {
   testsupport::TempFolder folder;
   const std::string path = folder.file("made.dfu");
   DfuFileHandle file = nullptr;
-  ASSERT_EQ(STDFU_NOERROR, STDFUFILES_CreateNewDFUFile(path.c_str(), &file, 0x0483, 0xA19B, 0x0102));
+  ASSERT_EQ(STDFU_NOERROR,
+            STDFUFILES_CreateNewDFUFile(path.c_str(), &file, 0x0483, 0xA19B, 0x0102));
   DfuImageHandle images[] = {
       ImageOf(1, "Option Bytes  ", {{0x1FFFF800, Pattern(16, 1)}}),
       ImageOf(0, "Internal Flash", {{0x08000000, Pattern(3000, 2)}, {0x08010000, Pattern(17, 3)}})};
@@ -64,7 +65,8 @@ TEST(DfuFile, APackageWrittenByTheFileCallsReadsBackWithEveryField) {
   STDFUFILES_CloseDFUFile(file);
 
   std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   // Prefix 11, targets 274 + elements of 8 + data, suffix 16; the prefix counts the whole file.
   ASSERT_EQ(11u + 274 + 8 + 16 + 274 + 8 + 3000 + 8 + 17 + 16, bytes.size());
   EXPECT_EQ(0, std::memcmp(bytes.data(), "DfuSe\x01", 6));
@@ -124,9 +126,11 @@ TEST(DfuFile, APackageWrittenByTheFileCallsReadsBackWithEveryField) {
   STDFUFILES_DestroyImage(&copy);
   EXPECT_EQ(nullptr, image);
 
-  ASSERT_TRUE(testsupport::WriteBytes(folder.file("junk.dfu"), {'D', 'f', 'u', 'S', 'e', 1, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(STDFUFILES_BADFORMAT, STDFUFILES_OpenExistingDFUFile(folder.file("junk.dfu").c_str(),
-                                                                 &file, nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(testsupport::WriteBytes(folder.file("junk.dfu"),
+                                      {'D', 'f', 'u', 'S', 'e', 1, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(STDFUFILES_BADFORMAT,
+            STDFUFILES_OpenExistingDFUFile(folder.file("junk.dfu").c_str(), &file, nullptr, nullptr,
+                                           nullptr, nullptr));
   EXPECT_EQ(nullptr, file);
   EXPECT_EQ(STDFUFILES_FILEOPENERROR,
             STDFUFILES_OpenExistingDFUFile(folder.file("none.dfu").c_str(), &file, nullptr, nullptr,

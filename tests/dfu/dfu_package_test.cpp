@@ -87,7 +87,8 @@ TEST(DfuPackage, CacheChoiceTakesTheNewestMatchingPackage) {
     const char* name;
     uint16_t pid;  // 0: not a package
     int age;
-  } files[] = {{"old_1.dfu", 0xA19B, 500},   {"new_2.dfu", 0xA19B, 400},
+  } files[] = {{"old_1.dfu", 0xA19B, 500},
+               {"new_2.dfu", 0xA19B, 400},
                {"other_3.dfu", 0x8159, 300},  // newer, but for another device
                {"plain_4.bin", 0xA19B, 10},   // newest, but not a .dfu
                {"broken_5.dfu", 0, 20}};

@@ -1,9 +1,8 @@
 // The Linux hidraw backend over a fake sysfs and device folder: paths carry the ids in lower
 // case so the portable matching rule holds, the node behind a path opens, and the exchange
 // runs over a pty standing in for the reader's node.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/sim_hid_reader.h"
+#include "with_option.h"
 
 using testsupport::SimHidReader;
 using testsupport::SimReaderOptions;
@@ -33,13 +34,21 @@ TEST(ReaderUsbPort, RefusalSilenceAndAbsenceFail) {
     int polls;
   } cases[] = {
       // The vendor route is not tried after a HID exchange without a positive reply.
-      {"refusal", [] { SimReaderOptions o; o.reply = {0x55, 0xAA, 0x04, 0x31, 0x00, 0x00, 0xCA};
-                       o.vendorPresent = true; return o; }(), 1},
-      {"silence", [] { SimReaderOptions o; o.answerOnPoll = 0; return o; }(), 5},
+      {"refusal",
+       [] {
+         SimReaderOptions o;
+         o.reply = {0x55, 0xAA, 0x04, 0x31, 0x00, 0x00, 0xCA};
+         o.vendorPresent = true;
+         return o;
+       }(),
+       1},
+      {"silence", dfutest::With(&SimReaderOptions::answerOnPoll, 0), 5},
       // Upper-case ids do not match: nothing is opened.
-      {"absence", [] { SimReaderOptions o; o.hidPaths = {"\\\\?\\hid#VID_0425&PID_8159#1",
-                                                         "\\\\?\\hid#vid_1234&pid_5678#2"};
-                       return o; }(), 0},
+      {"absence",
+       dfutest::With(&SimReaderOptions::hidPaths,
+                     std::vector<std::string>{"\\\\?\\hid#VID_0425&PID_8159#1",
+                                              "\\\\?\\hid#vid_1234&pid_5678#2"}),
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

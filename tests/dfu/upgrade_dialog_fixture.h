@@ -68,7 +68,9 @@ class UpgradeDialogTest : public testing::Test {
     }
     return true;
   }
-  bool DriveToEnd(DFUpgradeDialog& d) { return Drive([&] { return d.sequenceEnded(); }); }
+  bool DriveToEnd(DFUpgradeDialog& d) {
+    return Drive([&] { return d.sequenceEnded(); });
+  }
   bool DriveIntoHold(testsupport::SimDfuDevice& device) {
     return Drive([&] { return device.holding(); });
   }

@@ -11,6 +11,7 @@
 #include "dfu/dfuse/stdfuprt.h"
 #include "support/virtual_clock.h"
 #include "upgrade_dialog_fixture.h"
+#include "with_option.h"
 
 namespace dfutest {
 namespace {
@@ -79,12 +80,6 @@ struct Case {
   bool unplugInHold = false;
 };
 
-testsupport::SimDfuOptions With(const std::function<void(testsupport::SimDfuOptions&)>& set) {
-  testsupport::SimDfuOptions o;
-  set(o);
-  return o;
-}
-
 class UpgradeDialogFaultsTest : public UpgradeDialogTest {
  protected:
   // The bar since `records`: each phase in turn, rising from its start to 100, the position
@@ -97,7 +92,9 @@ class UpgradeDialogFaultsTest : public UpgradeDialogTest {
     for (size_t i = records; i < host_.progress_records().size(); ++i) {
       const ui::headless::ProgressRecord& r = host_.progress_records()[i];
       EXPECT_EQ(r.id, ids::kProgress);
-      if (r.pos != pos) { EXPECT_EQ(r.pos, r.text.empty() ? 0 : PercentOf(r.text)) << r.text; }
+      if (r.pos != pos) {
+        EXPECT_EQ(r.pos, r.text.empty() ? 0 : PercentOf(r.text)) << r.text;
+      }
       pos = r.pos;
       if (r.text == text || PhaseOf(r.text).empty()) continue;
       text = r.text;
@@ -123,50 +120,105 @@ class UpgradeDialogFaultsTest : public UpgradeDialogTest {
 // lets the user close the dialog and keeps the package for another try.
 TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverything) {
   using O = testsupport::SimDfuOptions;
-  const std::string box = "Matching not good. First Difference at address 0x08004E1F:\n"
-                          "File  byte  is  0x5A.\nRead byte is 0xFF.";
+  const std::string box =
+      "Matching not good. First Difference at address 0x08004E1F:\n"
+      "File  byte  is  0x5A.\nRead byte is 0xFF.";
   const Case cases[] = {
-      {"no download bit", With([](O& o) { o.attributes = 0x0A; }), kLaunchFailed,
+      {"no download bit",
+       With(&O::attributes, 0x0A),
+       kLaunchFailed,
        {"The device cannot take a download (attributes 0x0A, wTransferSize 2048): nothing erased"}},
-      {"no transfer size", With([](O& o) { o.transferSize = 0; }), kLaunchFailed,
+      {"no transfer size",
+       With(&O::transferSize, 0),
+       kLaunchFailed,
        {"(attributes 0x0B, wTransferSize 0): nothing erased"}},
-      {"transfer shorter than a command", With([](O& o) { o.transferSize = 4; }), kLaunchFailed,
+      {"transfer shorter than a command",
+       With(&O::transferSize, 4),
+       kLaunchFailed,
        {"(attributes 0x0B, wTransferSize 4): nothing erased"}},
-      {"option bytes unreadable", With([](O& o) { o.stallsEverything = true; }), kLaunchFailed,
+      {"option bytes unreadable",
+       With(&O::stallsEverything, true),
+       kLaunchFailed,
        {"Unable to read the option bytes (0x12345004): every sector is taken as protected",
         "The option bytes could not be read, so no sector counts as writeable: nothing erased"}},
-      {"element on a protected sector", With([](O& o) { o.writeProtection = 0xFFFFFFFD; }),
-       kLaunchFailed, {"Upgrade data does not fit the device's memory"}, Flash::kUntouched,
+      {"element on a protected sector",
+       With(&O::writeProtection, 0xFFFFFFFD),
+       kLaunchFailed,
+       {"Upgrade data does not fit the device's memory"},
+       Flash::kUntouched,
        Package::kPastProtection},
-      {"no DfuSe commands", With([](O& o) { o.dfuseCommands = false; }), kUpgradeAgain,
-       {"error 0x1234500D"}, Flash::kUntouched, Package::kGood,
+      {"no DfuSe commands",
+       With(&O::dfuseCommands, false),
+       kUpgradeAgain,
+       {"error 0x1234500D"},
+       Flash::kUntouched,
+       Package::kGood,
        {"This feature is not supported by this firmware."}},
-      {"no target mapped", With([](O& o) { o.layouts.clear(); }), "DFU设备打开失败",
+      {"no target mapped",
+       With(&O::layouts, std::vector<std::string>()),
+       "DFU设备打开失败",
        {"Select Device failed"}},
       {"missing package", O(), "升级文件校验失败", {}, Flash::kUntouched, Package::kMissing},
-      {"other device's package", O(), "升级文件与当前设备不匹配，无法升级", {}, Flash::kUntouched,
+      {"other device's package",
+       O(),
+       "升级文件与当前设备不匹配，无法升级",
+       {},
+       Flash::kUntouched,
        Package::kOtherIds},
-      {"no image for target 0", O(), kLaunchFailed,
-       {"Unable to find data for that device/target from the file ..."}, Flash::kUntouched,
+      {"no image for target 0",
+       O(),
+       kLaunchFailed,
+       {"Unable to find data for that device/target from the file ..."},
+       Flash::kUntouched,
        Package::kNoTargetZero},
-      {"nothing in the cache", O(), "未找到匹配的升级包", {"Auto select DFU file failed"},
-       Flash::kUntouched, Package::kNone},
-      {"unplug in the erase", With([](O& o) { o.holdAfterErases = 1; }), kUpgradeAgain,
-       {"Operation 3 failed at ", "error 0x12345008"}, Flash::kErased, Package::kGood, {}, 0xFF,
-       false, true},
-      {"download cannot start", O(), kUpgradeAgain, {"Launch download failed, error 0x12345001"},
-       Flash::kErased, Package::kGood, {}, kOperationDownload},
-      {"download the library forgot", O(), kUpgradeAgain,
-       {"Operation 4: status unavailable (0x1234500E)"}, Flash::kErased, Package::kGood, {}, 0xFF,
+      {"nothing in the cache",
+       O(),
+       "未找到匹配的升级包",
+       {"Auto select DFU file failed"},
+       Flash::kUntouched,
+       Package::kNone},
+      {"unplug in the erase",
+       With(&O::holdAfterErases, 1),
+       kUpgradeAgain,
+       {"Operation 3 failed at ", "error 0x12345008"},
+       Flash::kErased,
+       Package::kGood,
+       {},
+       0xFF,
+       false,
        true},
-      {"read back differs in the last byte", With([](O& o) { o.brokenCell = kFlash + 19999; }),
-       kVerifying, {"Verify successful, but data not matching..."}, Flash::kErased,
-       Package::kGood, {box}},
+      {"download cannot start",
+       O(),
+       kUpgradeAgain,
+       {"Launch download failed, error 0x12345001"},
+       Flash::kErased,
+       Package::kGood,
+       {},
+       kOperationDownload},
+      {"download the library forgot",
+       O(),
+       kUpgradeAgain,
+       {"Operation 4: status unavailable (0x1234500E)"},
+       Flash::kErased,
+       Package::kGood,
+       {},
+       0xFF,
+       true},
+      {"read back differs in the last byte",
+       With(&O::brokenCell, kFlash + 19999),
+       kVerifying,
+       {"Verify successful, but data not matching..."},
+       Flash::kErased,
+       Package::kGood,
+       {box}},
       {"flash", O(), kDone, {"Verify successful !"}, Flash::kWritten},
       // Some DfuSe boot loaders acknowledge a CLRSTATUS in any state (the option-bytes probe
       // sends one); DFU 1.1 stalls it, as the default simulated device does.
-      {"stray CLRSTATUS acknowledged", With([](O& o) { o.clearsStatusAnywhere = true; }), kDone,
-       {"Verify successful !"}, Flash::kWritten},
+      {"stray CLRSTATUS acknowledged",
+       With(&O::clearsStatusAnywhere, true),
+       kDone,
+       {"Verify successful !"},
+       Flash::kWritten},
   };
   std::vector<uint8_t> bytes = testsupport::Pattern(20000, 6);
   bytes.back() = 0x5A;

@@ -263,8 +263,8 @@ class FakeUsbNode {
         !SetupDiRegisterDeviceInfo(set_, &dev_, 0, nullptr, nullptr, nullptr))
       return;
     if (!guidValue.empty()) {
-      HKEY key = SetupDiCreateDevRegKeyW(set_, &dev_, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr,
-                                         nullptr);
+      HKEY key =
+          SetupDiCreateDevRegKeyW(set_, &dev_, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
       if (key == INVALID_HANDLE_VALUE) return;
       const std::wstring multi = guidValue + L'\0' + L'\0';
       LONG r = RegSetValueExW(key, L"DeviceInterfaceGUIDs", 0, REG_MULTI_SZ,
@@ -322,8 +322,10 @@ std::string Lower(std::string s) {
 // was bound to it, and only when WinUSB is its driver.
 TEST(WinUsbEnumeration, FindsDfuDevicesHoweverWinUsbWasBound) {
   const GUID ours = {0xA2DCE62E, 0xB1DE, 0x4D53, {0x96, 0x10, 0x44, 0x9E, 0x52, 0xDC, 0x40, 0xBC}};
-  const GUID generic = {0xDEE824EF, 0x729B, 0x4A0E, {0x9C, 0x14, 0xB7, 0x11, 0x7D, 0x33, 0xA8, 0x17}};
-  const GUID usbDevice = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+  const GUID generic = {
+      0xDEE824EF, 0x729B, 0x4A0E, {0x9C, 0x14, 0xB7, 0x11, 0x7D, 0x33, 0xA8, 0x17}};
+  const GUID usbDevice = {
+      0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
   const std::wstring oursText = L"{a2dce62e-b1de-4d53-9610-449e52dc40bc}";
   const std::wstring genericText = L"{dee824ef-729b-4a0e-9c14-b7117d33a817}";
   const std::wstring usbDeviceText = L"{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
@@ -332,8 +334,8 @@ TEST(WinUsbEnumeration, FindsDfuDevicesHoweverWinUsbWasBound) {
                           generic, genericText);
   FakeUsbNode withoutGuid(L"USB\\VID_0483&PID_DF11\\OVRA7NOGUID", L"WinUSB", L"", usbDevice,
                           usbDeviceText);
-  FakeUsbNode otherDriver(L"USB\\VID_0483&PID_DF11\\OVRA7LIBUSBK", L"libusbK", genericText,
-                          generic, genericText);
+  FakeUsbNode otherDriver(L"USB\\VID_0483&PID_DF11\\OVRA7LIBUSBK", L"libusbK", genericText, generic,
+                          genericText);
   ASSERT_TRUE(byOurInf.ok() && byInstaller.ok() && withoutGuid.ok() && otherDriver.ok());
 
   std::vector<platform::UsbInterfaceInfo> list;

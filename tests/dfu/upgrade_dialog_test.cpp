@@ -64,20 +64,28 @@ std::string PhaseOf(const std::string& line) {
   return line.empty() ? "" : "other";
 }
 
-enum class Flash { kUntouched, kErased, kWritten };
-enum class Package { kGood, kNone, kMissing, kOtherIds, kNoTargetZero, kPastProtection };
+enum Flash { kUntouched, kErased, kWritten };
+// What else goes wrong: the package, or the library or the device during the flash.
+enum Twist {
+  kNone,
+  kNoPath,
+  kMissing,
+  kOtherIds,
+  kNoTargetZero,
+  kPastProtection,
+  kUnplugInHold,
+  kDownloadRefused,
+  kDownloadForgotten
+};
 
 struct Case {
   const char* name;
   testsupport::SimDfuOptions device;
+  Twist twist;
+  Flash flash;
   const char* status;
-  std::vector<std::string> logs;
-  Flash flash = Flash::kUntouched;
-  Package package = Package::kGood;
-  std::vector<std::string> boxes = {};
-  uint32_t refused = 0xFF;
-  bool forgetsDownload = false;
-  bool unplugInHold = false;
+  const char* logs;  // lines expected in the log, '|' between them
+  const char* box;
 };
 
 class UpgradeDialogFaultsTest : public UpgradeDialogTest {
@@ -120,105 +128,47 @@ class UpgradeDialogFaultsTest : public UpgradeDialogTest {
 // lets the user close the dialog and keeps the package for another try.
 TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEverything) {
   using O = testsupport::SimDfuOptions;
-  const std::string box =
-      "Matching not good. First Difference at address 0x08004E1F:\n"
-      "File  byte  is  0x5A.\nRead byte is 0xFF.";
   const Case cases[] = {
-      {"no download bit",
-       With(&O::attributes, 0x0A),
+      {"no download bit", With(&O::attributes, 0x0A), kNone, kUntouched, kLaunchFailed,
+       "The device cannot take a download (attributes 0x0A, wTransferSize 2048): nothing erased",
+       nullptr},
+      {"no transfer size", With(&O::transferSize, 0), kNone, kUntouched, kLaunchFailed,
+       "(attributes 0x0B, wTransferSize 0): nothing erased", nullptr},
+      {"transfer shorter than a command", With(&O::transferSize, 4), kNone, kUntouched,
+       kLaunchFailed, "(attributes 0x0B, wTransferSize 4): nothing erased", nullptr},
+      {"option bytes unreadable", With(&O::stallsEverything, true), kNone, kUntouched,
        kLaunchFailed,
-       {"The device cannot take a download (attributes 0x0A, wTransferSize 2048): nothing erased"}},
-      {"no transfer size",
-       With(&O::transferSize, 0),
-       kLaunchFailed,
-       {"(attributes 0x0B, wTransferSize 0): nothing erased"}},
-      {"transfer shorter than a command",
-       With(&O::transferSize, 4),
-       kLaunchFailed,
-       {"(attributes 0x0B, wTransferSize 4): nothing erased"}},
-      {"option bytes unreadable",
-       With(&O::stallsEverything, true),
-       kLaunchFailed,
-       {"Unable to read the option bytes (0x12345004): every sector is taken as protected",
-        "The option bytes could not be read, so no sector counts as writeable: nothing erased"}},
-      {"element on a protected sector",
-       With(&O::writeProtection, 0xFFFFFFFD),
-       kLaunchFailed,
-       {"Upgrade data does not fit the device's memory"},
-       Flash::kUntouched,
-       Package::kPastProtection},
-      {"no DfuSe commands",
-       With(&O::dfuseCommands, false),
-       kUpgradeAgain,
-       {"error 0x1234500D"},
-       Flash::kUntouched,
-       Package::kGood,
-       {"This feature is not supported by this firmware."}},
-      {"no target mapped",
-       With(&O::layouts, std::vector<std::string>()),
-       "DFU设备打开失败",
-       {"Select Device failed"}},
-      {"missing package", O(), "升级文件校验失败", {}, Flash::kUntouched, Package::kMissing},
-      {"other device's package",
-       O(),
-       "升级文件与当前设备不匹配，无法升级",
-       {},
-       Flash::kUntouched,
-       Package::kOtherIds},
-      {"no image for target 0",
-       O(),
-       kLaunchFailed,
-       {"Unable to find data for that device/target from the file ..."},
-       Flash::kUntouched,
-       Package::kNoTargetZero},
-      {"nothing in the cache",
-       O(),
-       "未找到匹配的升级包",
-       {"Auto select DFU file failed"},
-       Flash::kUntouched,
-       Package::kNone},
-      {"unplug in the erase",
-       With(&O::holdAfterErases, 1),
-       kUpgradeAgain,
-       {"Operation 3 failed at ", "error 0x12345008"},
-       Flash::kErased,
-       Package::kGood,
-       {},
-       0xFF,
-       false,
-       true},
-      {"download cannot start",
-       O(),
-       kUpgradeAgain,
-       {"Launch download failed, error 0x12345001"},
-       Flash::kErased,
-       Package::kGood,
-       {},
-       kOperationDownload},
-      {"download the library forgot",
-       O(),
-       kUpgradeAgain,
-       {"Operation 4: status unavailable (0x1234500E)"},
-       Flash::kErased,
-       Package::kGood,
-       {},
-       0xFF,
-       true},
-      {"read back differs in the last byte",
-       With(&O::brokenCell, kFlash + 19999),
-       kVerifying,
-       {"Verify successful, but data not matching..."},
-       Flash::kErased,
-       Package::kGood,
-       {box}},
-      {"flash", O(), kDone, {"Verify successful !"}, Flash::kWritten},
+       "Unable to read the option bytes (0x12345004): every sector is taken as protected|The "
+       "option bytes could not be read, so no sector counts as writeable: nothing erased",
+       nullptr},
+      {"element on a protected sector", With(&O::writeProtection, 0xFFFFFFFD), kPastProtection,
+       kUntouched, kLaunchFailed, "Upgrade data does not fit the device's memory", nullptr},
+      {"no DfuSe commands", With(&O::dfuseCommands, false), kNone, kUntouched, kUpgradeAgain,
+       "error 0x1234500D", "This feature is not supported by this firmware."},
+      {"no target mapped", With(&O::layouts, std::vector<std::string>()), kNone, kUntouched,
+       "DFU设备打开失败", "Select Device failed", nullptr},
+      {"missing package", O(), kMissing, kUntouched, "升级文件校验失败", "", nullptr},
+      {"other device's package", O(), kOtherIds, kUntouched, "升级文件与当前设备不匹配，无法升级",
+       "", nullptr},
+      {"no image for target 0", O(), kNoTargetZero, kUntouched, kLaunchFailed,
+       "Unable to find data for that device/target from the file ...", nullptr},
+      {"nothing in the cache", O(), kNoPath, kUntouched, "未找到匹配的升级包",
+       "Auto select DFU file failed", nullptr},
+      {"unplug in the erase", With(&O::holdAfterErases, 1), kUnplugInHold, kErased, kUpgradeAgain,
+       "Operation 3 failed at |error 0x12345008", nullptr},
+      {"download cannot start", O(), kDownloadRefused, kErased, kUpgradeAgain,
+       "Launch download failed, error 0x12345001", nullptr},
+      {"download the library forgot", O(), kDownloadForgotten, kErased, kUpgradeAgain,
+       "Operation 4: status unavailable (0x1234500E)", nullptr},
+      {"read back differs in the last byte", With(&O::brokenCell, kFlash + 19999), kNone, kErased,
+       kVerifying, "Verify successful, but data not matching...",
+       "Matching not good. First Difference at address 0x08004E1F:\n"
+       "File  byte  is  0x5A.\nRead byte is 0xFF."},
+      {"flash", O(), kNone, kWritten, kDone, "Verify successful !", nullptr},
       // Some DfuSe boot loaders acknowledge a CLRSTATUS in any state (the option-bytes probe
       // sends one); DFU 1.1 stalls it, as the default simulated device does.
-      {"stray CLRSTATUS acknowledged",
-       With(&O::clearsStatusAnywhere, true),
-       kDone,
-       {"Verify successful !"},
-       Flash::kWritten},
+      {"stray CLRSTATUS acknowledged", With(&O::clearsStatusAnywhere, true), kNone, kWritten, kDone,
+       "Verify successful !", nullptr},
   };
   std::vector<uint8_t> bytes = testsupport::Pattern(20000, 6);
   bytes.back() = 0x5A;
@@ -230,31 +180,36 @@ TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEv
     device->Fill(kFlash, old);  // the reader's firmware today
     std::string path;
     DfuFileData file = DevicePackage(bytes);
-    if (c.package == Package::kOtherIds) file.idProduct = 0x8159;
-    if (c.package == Package::kNoTargetZero) file.images[0].alternate = 1;
-    if (c.package == Package::kPastProtection)  // 16 bytes on sector 4, protected by bit 1
+    if (c.twist == kOtherIds) file.idProduct = 0x8159;
+    if (c.twist == kNoTargetZero) file.images[0].alternate = 1;
+    if (c.twist == kPastProtection)  // 16 bytes on sector 4, protected by bit 1
       file = DevicePackage(testsupport::Pattern(0x10010, 8));
-    if (c.package != Package::kNone) path = WritePackage(file, std::string(c.name) + ".dfu");
-    if (c.package == Package::kMissing) std::remove(path.c_str());
+    if (c.twist != kNoPath) path = WritePackage(file, std::string(c.name) + ".dfu");
+    if (c.twist == kMissing) std::remove(path.c_str());
     const size_t logFrom = log_.Text().size(), boxesFrom = host_.message_boxes().size(),
                  statusesFrom = Announced(false).size(), stepsFrom = Announced(true).size(),
                  recordsFrom = host_.progress_records().size();
     ScriptedDialog d;
-    d.refused = c.refused;
-    d.forgetsDownload = c.forgetsDownload;
+    d.refused = c.twist == kDownloadRefused ? static_cast<uint32_t>(kOperationDownload) : 0xFFu;
+    d.forgetsDownload = c.twist == kDownloadForgotten;
     ASSERT_NO_FATAL_FAILURE(Start(d, path));
     EXPECT_EQ(d.dialog_template().caption, "DFU升级");
     ASSERT_TRUE(d.ShowWindow(true));
-    if (c.unplugInHold) {
+    if (c.twist == kUnplugInHold) {
       ASSERT_TRUE(DriveIntoHold(*device));
       device->Unplug();
     }
     ASSERT_TRUE(DriveToEnd(d));
     EXPECT_EQ(d.lastStatus(), c.status);
-    for (const std::string& line : c.logs) EXPECT_TRUE(log_.Has(line, logFrom)) << line;
+    for (size_t at = 0, end = 0; *c.logs && end != std::string::npos; at = end + 1) {
+      end = std::string(c.logs).find('|', at);
+      const std::string line = std::string(c.logs).substr(at, end - at);
+      EXPECT_TRUE(log_.Has(line, logFrom)) << line;
+    }
     const std::vector<std::string> boxes = BoxTexts();
-    EXPECT_EQ(std::vector<std::string>(boxes.begin() + boxesFrom, boxes.end()), c.boxes);
-    if (c.flash == Flash::kUntouched) {
+    EXPECT_EQ(std::vector<std::string>(boxes.begin() + boxesFrom, boxes.end()),
+              c.box ? std::vector<std::string>{c.box} : std::vector<std::string>());
+    if (c.flash == kUntouched) {
       EXPECT_EQ(device->sectorErases(), 0u);
       if (!c.device.layouts.empty()) {
         EXPECT_TRUE(FlashOf(*device, old.size()) == old) << "the reader's firmware was touched";
@@ -262,10 +217,10 @@ TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEv
     } else {
       EXPECT_GT(device->sectorErases(), 0u);
     }
-    EXPECT_EQ(c.flash == Flash::kWritten, FlashOf(*device, bytes.size()) == bytes);
-    EXPECT_EQ(c.flash == Flash::kWritten, device->left());
-    EXPECT_EQ(c.flash == Flash::kWritten, d.flashCompleted());
-    if (c.flash == Flash::kWritten) {
+    EXPECT_EQ(c.flash == kWritten, FlashOf(*device, bytes.size()) == bytes);
+    EXPECT_EQ(c.flash == kWritten, device->left());
+    EXPECT_EQ(c.flash == kWritten, d.flashCompleted());
+    if (c.flash == kWritten) {
       const std::vector<std::string> all = Announced(false);
       EXPECT_EQ(std::vector<std::string>(all.begin() + statusesFrom, all.end()),
                 testsupport::SuccessfulFlashStatuses());
@@ -290,7 +245,7 @@ TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEv
     EXPECT_TRUE(d.IsVisible());
     EXPECT_TRUE(host_.PressClose(d));
     EXPECT_FALSE(d.IsVisible());
-    EXPECT_EQ(c.package != Package::kMissing && c.package != Package::kNone, FileExists(path));
+    EXPECT_EQ(c.twist != kMissing && c.twist != kNoPath, FileExists(path));
   }
 }
 

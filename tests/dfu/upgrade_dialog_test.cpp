@@ -100,9 +100,7 @@ class UpgradeDialogFaultsTest : public UpgradeDialogTest {
     for (size_t i = records; i < host_.progress_records().size(); ++i) {
       const ui::headless::ProgressRecord& r = host_.progress_records()[i];
       EXPECT_EQ(r.id, ids::kProgress);
-      if (r.pos != pos) {
-        EXPECT_EQ(r.pos, r.text.empty() ? 0 : PercentOf(r.text)) << r.text;
-      }
+      EXPECT_TRUE(r.pos == pos || r.pos == (r.text.empty() ? 0 : PercentOf(r.text))) << r.text;
       pos = r.pos;
       if (r.text == text || PhaseOf(r.text).empty()) continue;
       text = r.text;
@@ -211,9 +209,8 @@ TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEv
               c.box ? std::vector<std::string>{c.box} : std::vector<std::string>());
     if (c.flash == kUntouched) {
       EXPECT_EQ(device->sectorErases(), 0u);
-      if (!c.device.layouts.empty()) {
-        EXPECT_TRUE(FlashOf(*device, old.size()) == old) << "the reader's firmware was touched";
-      }
+      EXPECT_TRUE(c.device.layouts.empty() || FlashOf(*device, old.size()) == old)
+          << "the reader's firmware was touched";
     } else {
       EXPECT_GT(device->sectorErases(), 0u);
     }
@@ -231,9 +228,7 @@ TEST_F(UpgradeDialogFaultsTest, EachFaultEndsTheSequenceWithItsTextAndReleasesEv
     }
     EXPECT_EQ(d.m_OperationHandle, 0u);
     EXPECT_EQ(d.m_SourceImage, nullptr);
-    if (c.status == std::string(kUpgradeAgain)) {
-      EXPECT_EQ(d.m_Mapping, nullptr);
-    }
+    EXPECT_TRUE(c.status != std::string(kUpgradeAgain) || d.m_Mapping == nullptr);
     EXPECT_EQ(bus.openDevices(), 0);
     // Nothing runs on (the idle poll aside): the status and the bar stay, and the user may
     // close the dialog.

@@ -191,12 +191,8 @@ TEST(DfuFile, FilterChecksElementsAgainstTheSectors) {
             STDFUFILES_FilterImageForOperation(image, &entry, kOperationDownload, 0));
   EXPECT_EQ(STDFU_NOERROR, STDFUFILES_FilterImageForOperation(image, &entry, kOperationUpload, 0));
   EXPECT_EQ(STDFU_NOERROR, STDFUFILES_FilterImageForOperation(image, &entry, kOperationErase, 0));
-  std::vector<uint8_t> data = Pattern(0x100, 6);
-  DfuElement e;
-  e.dwAddress = 0x08007F80;  // past the last sector
-  e.dwDataLength = 0x100;
-  e.Data = data.data();
-  STDFUFILES_AppendImageElement(image, &e);
+  STDFUFILES_DestroyImage(&image);
+  image = ImageOf(0, "", {{0x08007F80, Pattern(0x100, 6)}});  // past the last sector
   EXPECT_EQ(STDFUFILES_ELEMENTOUTOFMAP,
             STDFUFILES_FilterImageForOperation(image, &entry, kOperationUpload, 0));
   STDFUFILES_DestroyImage(&image);

@@ -1,23 +1,24 @@
 // Background operations on the simulated device: a whole flash leaves exactly the package's
-// bytes, and every fault mode ends in an error code, never a hang.
+// bytes, every fault ends in its error code, never a hang, and the requests follow the
+// device's state machine.
 #include <gtest/gtest.h>
 
+#include "dfu/dfuse/dfu_descriptors.h"
 #include "dfu/dfuse/dfu_image.h"
+#include "dfu/dfuse/dfu_session.h"
 #include "operation_runner.h"
 #include "support/dfu_packages.h"
 #include "support/sim_dfu_device.h"
 #include "support/thread_refusal.h"
+#include "with_option.h"
 
-using dfutest::Prepared;
-using dfutest::Run;
 using testsupport::Pattern;
 using testsupport::SimDfuOptions;
-using testsupport::SimUsbBus;
 
 namespace {
 
 struct Flashing {
-  SimUsbBus bus;
+  testsupport::SimUsbBus bus;
   std::shared_ptr<testsupport::SimDfuDevice> device;
   std::string path;
   DfuMappingEntry* mapping = nullptr;
@@ -41,22 +42,20 @@ struct Flashing {
     e.Data = data.data();
     STDFUFILES_AppendImageElement(image, &e);
   }
-  // A context for launching `operation` on this device by hand.
-  OperationContext Context(uint32_t operation, DfuImageHandle prepared) const {
-    OperationContext ctx;
-    ctx.operation = operation;
-    ctx.image = prepared;
-    std::strncpy(ctx.devicePath, path.c_str(), sizeof ctx.devicePath - 1);
-    return ctx;
-  }
+  // Runs `operation` to its end on the image prepared for it; the prepared copy goes to `out`.
   OperationContext Step(uint32_t operation, DfuImageHandle* out = nullptr) {
-    DfuImageHandle prepared = Prepared(image, mapping[0], operation);
-    OperationContext ctx = Run(path, operation, prepared);
+    DfuImageHandle prepared = dfutest::Prepared(image, mapping[0], operation);
+    OperationContext ctx = dfutest::Run(path, operation, prepared);
     if (out)
       *out = prepared;
     else
       STDFUFILES_DestroyImage(&prepared);
     return ctx;
+  }
+  std::vector<uint8_t> Flash(uint32_t address, uint32_t size) const {
+    std::vector<uint8_t> bytes;
+    device->Read(address, size, &bytes);
+    return bytes;
   }
 };
 
@@ -66,10 +65,9 @@ TEST(DfuOperations, EraseDownloadUploadLeavesExactlyThePackageInFlash) {
   Flashing f;
   ASSERT_NE(nullptr, f.mapping);
   ASSERT_EQ(2u, f.targets);
-  // Old firmware everywhere the package goes, and beyond it.
-  f.device->Fill(0x08000000, std::vector<uint8_t>(0x50000, 0x5A));
-  // Two elements: one across the first four 16 KiB sectors and into the 64 KiB one with a
-  // short last block, one small in the first 128 KiB sector.
+  f.device->Fill(0x08000000, std::vector<uint8_t>(0x50000, 0x5A));  // old firmware
+  // One element across the four 16 KiB sectors into the 64 KiB one with a short last block,
+  // one small in the first 128 KiB sector.
   const std::vector<uint8_t> a = Pattern(0x10000 + 1000, 7), b = Pattern(300, 8);
   f.AddElement(0x08000000, a);
   f.AddElement(0x08020010, b);
@@ -77,48 +75,25 @@ TEST(DfuOperations, EraseDownloadUploadLeavesExactlyThePackageInFlash) {
   OperationContext erase = f.Step(kOperationErase);
   EXPECT_EQ(STDFU_NOERROR, erase.errorCode);
   EXPECT_EQ(100, erase.percent);
-  EXPECT_EQ(6u, f.device->sectorErases());  // 4 x 16K, the 64K, the first 128K
-
+  EXPECT_EQ(6u, f.device->sectorErases());
   OperationContext download = f.Step(kOperationDownload);
   EXPECT_EQ(STDFU_NOERROR, download.errorCode);
   EXPECT_EQ(100, download.percent);
-
-  std::vector<uint8_t> flash;
-  ASSERT_TRUE(f.device->Read(0x08000000, static_cast<uint32_t>(a.size()), &flash));
-  EXPECT_EQ(a, flash);
-  ASSERT_TRUE(f.device->Read(0x08020010, 300, &flash));
-  EXPECT_EQ(b, flash);
-  // Erased but unwritten bytes read 0xFF; sectors the package does not touch keep their bytes.
-  ASSERT_TRUE(f.device->Read(0x08000000 + static_cast<uint32_t>(a.size()), 4, &flash));
-  EXPECT_EQ(std::vector<uint8_t>(4, 0xFF), flash);
-  ASSERT_TRUE(f.device->Read(0x08020000, 16, &flash));
-  EXPECT_EQ(std::vector<uint8_t>(16, 0xFF), flash);
-  ASSERT_TRUE(f.device->Read(0x08040000, 4, &flash));
-  EXPECT_EQ(std::vector<uint8_t>(4, 0x5A), flash);
+  EXPECT_EQ(a, f.Flash(0x08000000, static_cast<uint32_t>(a.size())));
+  EXPECT_EQ(b, f.Flash(0x08020010, 300));
+  // Erased but unwritten bytes read 0xFF; sectors the package does not touch keep theirs.
+  EXPECT_EQ(std::vector<uint8_t>(4, 0xFF),
+            f.Flash(0x08000000 + static_cast<uint32_t>(a.size()), 4));
+  EXPECT_EQ(std::vector<uint8_t>(16, 0xFF), f.Flash(0x08020000, 16));
+  EXPECT_EQ(std::vector<uint8_t>(4, 0x5A), f.Flash(0x08040000, 4));
 
   DfuImageHandle readBack = nullptr;
-  OperationContext upload = f.Step(kOperationUpload, &readBack);
-  EXPECT_EQ(STDFU_NOERROR, upload.errorCode);
+  EXPECT_EQ(STDFU_NOERROR, f.Step(kOperationUpload, &readBack).errorCode);
   ASSERT_EQ(2u, readBack->data.elements.size());
   EXPECT_EQ(a, readBack->data.elements[0].data);
   EXPECT_EQ(b, readBack->data.elements[1].data);
   STDFUFILES_DestroyImage(&readBack);
-
-  OperationContext leave = f.Step(kOperationLeave);
-  EXPECT_EQ(STDFU_NOERROR, leave.errorCode);
-  EXPECT_TRUE(f.device->left());
   EXPECT_EQ(0, f.bus.openDevices());
-}
-
-TEST(DfuOperations, DownloadWithoutEraseFailsOnWrittenFlash) {
-  Flashing f;
-  f.device->Fill(0x08000000, std::vector<uint8_t>(64, 0x00));
-  f.AddElement(0x08000000, Pattern(64, 9));
-  OperationContext ctx = f.Step(kOperationDownload);
-  EXPECT_EQ(STDFUPRT_DEVICEERROR, ctx.errorCode);
-  EXPECT_EQ(0x06u, ctx.lastStatus);  // errPROG
-  EXPECT_EQ(10u, ctx.lastState);
-  EXPECT_LT(ctx.percent, 100);
 }
 
 TEST(DfuOperations, AwkwardDevicesStillFlash) {
@@ -133,104 +108,88 @@ TEST(DfuOperations, AwkwardDevicesStillFlash) {
   f.AddElement(0x08004000, data);
   EXPECT_EQ(STDFU_NOERROR, f.Step(kOperationErase).errorCode);
   EXPECT_EQ(STDFU_NOERROR, f.Step(kOperationDownload).errorCode);
-  std::vector<uint8_t> flash;
-  ASSERT_TRUE(f.device->Read(0x08004000, 5000, &flash));
-  EXPECT_EQ(data, flash);
-  // The host waited out every poll time-out instead of asking early.
-  EXPECT_EQ(0u, f.device->earlyPolls());
+  EXPECT_EQ(data, f.Flash(0x08004000, 5000));
+  EXPECT_EQ(0u, f.device->earlyPolls());  // every poll time-out waited out
 }
 
-TEST(DfuOperations, EveryFaultEndsWithAnErrorCode) {
-  {
-    SimDfuOptions o;
-    o.readProtected = true;
-    Flashing f(o);
-    f.AddElement(0x08000000, Pattern(100, 11));
-    OperationContext up = f.Step(kOperationUpload);
-    EXPECT_EQ(STDFUPRT_DEVICEERROR, up.errorCode);
-    EXPECT_EQ(10u, up.lastState);
-    EXPECT_EQ(0x0Bu, up.lastStatus);  // errVENDOR
-    EXPECT_EQ(STDFUPRT_DEVICEERROR, f.Step(kOperationErase).errorCode);
-  }
-  {
-    SimDfuOptions o;
-    o.unplugAfterBytes = 8192;
-    Flashing f(o);
-    f.AddElement(0x08000000, Pattern(40000, 12));
-    EXPECT_EQ(STDFU_NOERROR, f.Step(kOperationErase).errorCode);
-    OperationContext down = f.Step(kOperationDownload);
-    EXPECT_EQ(STDFUPRT_DEVICELOST, down.errorCode);
-    EXPECT_GT(down.percent, 0);
-    EXPECT_LT(down.percent, 100);
-  }
-  {
-    SimDfuOptions o;
-    o.resetsOnLeave = true;  // counts as having left
-    Flashing f(o);
-    EXPECT_EQ(STDFU_NOERROR, f.Step(kOperationLeave).errorCode);
-    EXPECT_TRUE(f.device->left());
-  }
-  {
-    SimDfuOptions o;
-    o.dfuseCommands = false;  // plain DFU firmware: no erase command
-    Flashing f(o);
-    f.AddElement(0x08000000, Pattern(10, 13));
-    EXPECT_EQ(STDFUPRT_UNSUPPORTED, f.Step(kOperationErase).errorCode);
-  }
-  {
-    SimDfuOptions o;
-    o.attributes = 0x09;  // cannot upload
-    Flashing f(o);
-    f.AddElement(0x08000000, Pattern(10, 14));
-    EXPECT_EQ(STDFUPRT_UNSUPPORTED, f.Step(kOperationUpload).errorCode);
-  }
-  {
-    SimDfuOptions o;
-    o.stallsEverything = true;
-    Flashing f(o);
-    f.AddElement(0x08000000, Pattern(10, 15));
-    EXPECT_EQ(STDFUPRT_REQUESTFAILED, f.Step(kOperationErase).errorCode);
-  }
-  {
-    Flashing f;  // an element outside the mapping
-    f.AddElement(0x20000000, Pattern(10, 16));
-    EXPECT_EQ(STDFUPRT_ADDRESSOUTOFMAP, f.Step(kOperationDownload).errorCode);
-  }
-  {
-    Flashing f;  // device unplugged before the operation
-    f.AddElement(0x08000000, Pattern(10, 17));
-    std::string path = f.path;
-    f.path = "SIM#DEV7#IF00#{3fe809ab-fb91-4cb5-a643-69670d52366e}";
-    EXPECT_EQ(STDFUPRT_OPENERROR, f.Step(kOperationErase).errorCode);
-  }
-}
-
-// The leave request is a zero-length download in the data space (block 2), after the address
-// pointer was set to the target's start: both the boot loader, which ignores the block of a
-// zero-length download, and a firmware that decodes block 0 as a command then manifest.
-TEST(DfuOperations, LeaveIsAZeroLengthDownloadAsBlockTwo) {
-  for (bool decodesBlockFirst : {false, true}) {
-    SimDfuOptions o;
-    o.decodesBlockFirst = decodesBlockFirst;
-    Flashing f(o);
-    OperationContext leave = f.Step(kOperationLeave);
-    EXPECT_EQ(STDFU_NOERROR, leave.errorCode) << decodesBlockFirst;
-    EXPECT_EQ(2, f.device->leaveBlock()) << decodesBlockFirst;
-    EXPECT_TRUE(f.device->left()) << decodesBlockFirst;
+// Each fault and device quirk: the operation's error code, the device's last state and status
+// where it reports one, and what the device did. The leave is a zero-length download as block
+// 2 after the address pointer was set: the boot loader ignores its block, a firmware that
+// decodes block 0 as a command would not manifest.
+TEST(DfuOperations, EachFaultEndsWithItsErrorCode) {
+  const struct Case {
+    const char* name;
+    SimDfuOptions device;
+    uint32_t operation;
+    uint32_t error;
+    int state = -1, status = -1;  // the device's last, when it reported one
+    uint32_t address = 0x08000000;
+    bool written = false;  // flash already holds data at the address
+    bool erasedFirst = false;
+  } cases[] = {
+      {"read protected upload", dfutest::With(&SimDfuOptions::readProtected, true),
+       kOperationUpload, STDFUPRT_DEVICEERROR, 10, 0x0B},
+      {"read protected erase", dfutest::With(&SimDfuOptions::readProtected, true), kOperationErase,
+       STDFUPRT_DEVICEERROR},
+      {"download on written flash", SimDfuOptions(), kOperationDownload, STDFUPRT_DEVICEERROR, 10,
+       0x06, 0x08000000, true},
+      {"unplug in the download", dfutest::With(&SimDfuOptions::unplugAfterBytes, 8192),
+       kOperationDownload, STDFUPRT_DEVICELOST, -1, -1, 0x08000000, false, true},
+      {"cannot upload", dfutest::With(&SimDfuOptions::attributes, 0x09), kOperationUpload,
+       STDFUPRT_UNSUPPORTED},
+      {"stalls everything", dfutest::With(&SimDfuOptions::stallsEverything, true), kOperationErase,
+       STDFUPRT_REQUESTFAILED},
+      {"element outside the mapping", SimDfuOptions(), kOperationDownload, STDFUPRT_ADDRESSOUTOFMAP,
+       -1, -1, 0x20000000},
+      {"leave", SimDfuOptions(), kOperationLeave, STDFU_NOERROR},
+      {"leave, block 0 decoded first", dfutest::With(&SimDfuOptions::decodesBlockFirst, true),
+       kOperationLeave, STDFU_NOERROR},
+      {"leave by a reset", dfutest::With(&SimDfuOptions::resetsOnLeave, true), kOperationLeave,
+       STDFU_NOERROR},
+      {"detach", SimDfuOptions(), kOperationDetach, STDFU_NOERROR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Flashing f(c.device);
+    const uint32_t size = c.erasedFirst ? 40000 : 64;
+    if (c.written) f.device->Fill(c.address, std::vector<uint8_t>(size, 0x00));
+    f.AddElement(c.address, Pattern(size, 11));
+    if (c.erasedFirst) {
+      ASSERT_EQ(STDFU_NOERROR, f.Step(kOperationErase).errorCode);
+    }
+    OperationContext ctx = f.Step(c.operation);
+    EXPECT_EQ(c.error, ctx.errorCode);
+    EXPECT_TRUE(c.state < 0 || ctx.lastState == static_cast<uint32_t>(c.state)) << ctx.lastState;
+    EXPECT_TRUE(c.status < 0 || ctx.lastStatus == static_cast<uint32_t>(c.status))
+        << ctx.lastStatus;
+    EXPECT_TRUE(c.error == STDFU_NOERROR || ctx.percent < 100) << ctx.percent;
+    EXPECT_TRUE(!c.erasedFirst || ctx.percent > 0) << ctx.percent;  // progress until lost
+    EXPECT_EQ(c.operation == kOperationLeave, f.device->left());
+    EXPECT_EQ(c.operation == kOperationLeave ? 2 : -1, f.device->leaveBlock());
+    EXPECT_TRUE(c.operation != kOperationDetach || f.device->gone());
     EXPECT_EQ(0, f.bus.openDevices());
   }
+  Flashing f;  // the device went away before the operation
+  f.AddElement(0x08000000, Pattern(10, 17));
+  f.path = "SIM#DEV7#IF00#{3fe809ab-fb91-4cb5-a643-69670d52366e}";
+  EXPECT_EQ(STDFUPRT_OPENERROR, f.Step(kOperationErase).errorCode);
 }
 
-// A worker thread the system refuses is a failed launch, not an exception out of the library;
-// nothing reached the device and the handle names no operation.
-TEST(DfuOperations, LaunchWithoutAWorkerThreadFailsCleanly) {
-  Flashing f;
+// A worker thread the system refuses is a failed launch, not an exception out of the library:
+// nothing reaches the device and the handle names no operation. A launched erase that stays
+// busy reports its progress and ends on a stop; its handle is then unknown.
+TEST(DfuOperations, LaunchStatusAndStopKeepTheHandlesStraight) {
+  SimDfuOptions o;
+  o.longEraseExtraPolls = 1000000;
+  o.erasePollMs = 50;
+  Flashing f(o);
   ASSERT_NE(nullptr, f.mapping);
   f.AddElement(0x08000000, Pattern(64, 18));
-  DfuImageHandle prepared = Prepared(f.image, f.mapping[0], kOperationErase);
-  OperationContext ctx = f.Context(kOperationErase, prepared);
-  const uint64_t transfers = f.device->controlTransfers();
+  DfuImageHandle prepared = dfutest::Prepared(f.image, f.mapping[0], kOperationErase);
+  OperationContext ctx = dfutest::Context(f.path, kOperationErase, prepared);
   DfuOperationHandle handle = 1234;
+  OperationContext now;
+  const uint64_t transfers = f.device->controlTransfers();
   {
     testsupport::ThreadRefusal refusal;
     ASSERT_TRUE(refusal.active());
@@ -238,26 +197,13 @@ TEST(DfuOperations, LaunchWithoutAWorkerThreadFailsCleanly) {
   }
   EXPECT_EQ(0u, handle);
   EXPECT_EQ(transfers, f.device->controlTransfers());
-  OperationContext status;
-  EXPECT_EQ(STDFUPRT_BADHANDLE, STDFUPRT_GetOperationStatus(handle, &status));
+  EXPECT_EQ(STDFUPRT_BADHANDLE, STDFUPRT_GetOperationStatus(handle, &now));
   EXPECT_EQ(0, f.bus.openDevices());
-  // Once threads can be had again the same operation runs.
-  EXPECT_EQ(STDFU_NOERROR, dfutest::Run(f.path, kOperationErase, prepared).errorCode);
-  STDFUFILES_DestroyImage(&prepared);
-}
 
-TEST(DfuOperations, StopEndsALongEraseAndStatusOfUnknownHandleFails) {
-  SimDfuOptions o;
-  o.longEraseExtraPolls = 1000000;
-  o.erasePollMs = 50;
-  Flashing f(o);
-  f.AddElement(0x08000000, Pattern(10, 18));
-  DfuImageHandle prepared = Prepared(f.image, f.mapping[0], kOperationErase);
-  OperationContext ctx = f.Context(kOperationErase, prepared);
-  DfuOperationHandle handle = 0;
   ASSERT_EQ(STDFU_NOERROR, STDFUPRT_LaunchOperation(&ctx, &handle));
-  platform::SleepMs(100);
-  OperationContext now;
+  const uint64_t end = platform::NowMs() + 20000;  // into the erase's busy polls
+  while (f.device->controlTransfers() < transfers + 8 && platform::NowMs() < end)
+    platform::SleepMs(2);
   ASSERT_EQ(STDFU_NOERROR, STDFUPRT_GetOperationStatus(handle, &now));
   EXPECT_EQ(STDFU_NOERROR, now.errorCode);
   EXPECT_LT(now.percent, 100);
@@ -270,7 +216,7 @@ TEST(DfuOperations, StopEndsALongEraseAndStatusOfUnknownHandleFails) {
 }
 
 TEST(DfuOperations, RequestsFollowTheDeviceStateMachine) {
-  SimUsbBus bus;
+  testsupport::SimUsbBus bus;
   auto device = bus.Add();
   DfuDeviceHandle d = nullptr;
   ASSERT_EQ(STDFU_NOERROR, STDFU_Open(dfutest::FirstDfuPath().c_str(), &d));
@@ -294,13 +240,29 @@ TEST(DfuOperations, RequestsFollowTheDeviceStateMachine) {
   ASSERT_EQ(STDFU_NOERROR, STDFU_Getstate(d, &state));
   EXPECT_EQ(kDfuIdle, state);
   EXPECT_EQ(STDFU_BADPARAMETER, STDFU_Dnload(d, nullptr, 4, 2));
+  // A device unplugged during the read back is reported lost, not as a short read.
+  device->Unplug();
+  EXPECT_EQ(STDFUPRT_DEVICELOST, DfuSession(d, nullptr).UploadBlock(list, sizeof list, 2));
   STDFU_Close(&d);
   EXPECT_EQ(nullptr, d);
   EXPECT_EQ(STDFU_BADPARAMETER, STDFU_Getstatus(d, &status));
 }
 
-TEST(DfuOperations, DetachResetsTheDevice) {
-  Flashing f;
-  EXPECT_EQ(STDFU_NOERROR, f.Step(kOperationDetach).errorCode);
-  EXPECT_TRUE(f.device->gone());
+// The configuration descriptor comes from the device: a descriptor that claims more bytes than
+// there are, or none, is refused rather than read past or looped on.
+TEST(DfuOperations, ConfigurationDescriptorsThatLieAreRefused) {
+  const std::vector<uint8_t> good = {9, 2,    27,   0,    1, 1,    0, 0x80, 50,  // configuration
+                                     9, 4,    0,    0,    0, 0xFE, 1, 2,    4,   // DFU interface
+                                     9, 0x21, 0x0B, 0xFF, 0, 0,    8, 0x1A, 1};  // functional
+  DfuConfigInfo info;
+  ASSERT_TRUE(ParseDfuConfig(good.data(), good.size(), &info));
+  EXPECT_TRUE(info.hasFunctional);
+  EXPECT_EQ(2048, DfuTransferSize(info.functional));
+  for (size_t cut : {good.size() - 1, size_t{20}}) {
+    std::vector<uint8_t> shortened(good.begin(), good.begin() + cut);
+    ASSERT_FALSE(ParseDfuConfig(shortened.data(), shortened.size(), &info)) << cut;
+  }
+  std::vector<uint8_t> empty = good;
+  empty[9] = 0;  // a descriptor of length 0
+  EXPECT_FALSE(ParseDfuConfig(empty.data(), empty.size(), &info));
 }

@@ -17,6 +17,7 @@ TEST(LibusbUnderUmockdev, EnumeratesMapsAndRunsADownloadExchange) {
   ASSERT_EQ(1u, list.size());
   EXPECT_EQ("usb#vid_0483&pid_df11#b001d004#if01#{3fe809ab-fb91-4cb5-a643-69670d52366e}",
             list[0].path);
+  EXPECT_EQ("STM32  BOOTLOADER", list[0].description);  // the product text the kernel read
   std::vector<DfuInterfaceEntry> runtime;
   ASSERT_TRUE(DfuListInterfaces(kDfuInterfaceClassB, &runtime));
   EXPECT_TRUE(runtime.empty());

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dfu/dfuse/stdfu.h"
 #include "dfu/dfuse/stdfufiles.h"
@@ -13,36 +14,36 @@
 
 namespace dfutest {
 
-// The operation's final context; errorCode STDFUPRT_BUSYTIMEOUT + 0x100 marks a run that did
-// not end within `boundMs` (a hang).
-inline OperationContext Run(const std::string& path, uint32_t operation, DfuImageHandle image,
-                            int boundMs = 20000) {
+inline OperationContext Context(const std::string& path, uint32_t operation, DfuImageHandle image) {
   OperationContext ctx;
   ctx.operation = operation;
   ctx.image = image;
   std::strncpy(ctx.devicePath, path.c_str(), sizeof ctx.devicePath - 1);
+  return ctx;
+}
+
+// The operation's final context; errorCode STDFUPRT_BUSYTIMEOUT + 0x100 marks a run that did
+// not end within 20 s (a hang).
+inline OperationContext Run(const std::string& path, uint32_t operation, DfuImageHandle image) {
+  OperationContext ctx = Context(path, operation, image);
   DfuOperationHandle handle = 0;
   if (STDFUPRT_LaunchOperation(&ctx, &handle) != STDFU_NOERROR) {
     ctx.errorCode = STDFUPRT_BADPARAMETER;
     return ctx;
   }
-  uint64_t start = platform::NowMs();
+  const uint64_t end = platform::NowMs() + 20000;
   bool ended = false;
-  while (platform::NowMs() - start < static_cast<uint64_t>(boundMs)) {
+  while (!ended && platform::NowMs() < end) {
     OperationContext now;
     STDFUPRT_GetOperationStatus(handle, &now);
-    if (now.percent == 100 || now.errorCode != STDFU_NOERROR) {
-      ended = true;
-      break;
-    }
-    platform::SleepMs(2);
+    ended = now.percent == 100 || now.errorCode != STDFU_NOERROR;
+    if (!ended) platform::SleepMs(2);
   }
   STDFUPRT_StopOperation(handle, &ctx);
   if (!ended) ctx.errorCode = STDFUPRT_BUSYTIMEOUT + 0x100;
   return ctx;
 }
 
-// The first class-A interface's path.
 inline std::string FirstDfuPath() {
   std::vector<DfuInterfaceEntry> list;
   if (!DfuListInterfaces(kDfuInterfaceClassA, &list) || list.empty()) return std::string();

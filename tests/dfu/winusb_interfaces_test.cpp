@@ -1,8 +1,8 @@
 // The rule that decides through which interface classes the Windows backend reaches a
 // WinUSB-bound device: pure, so it runs on both targets.
-#include <gtest/gtest.h>
-
 #include "platform/winusb_interfaces.h"
+
+#include <gtest/gtest.h>
 
 using platform::kOvra7WinUsbInterfaceGuid;
 using platform::kUsbDeviceInterfaceGuid;
@@ -15,11 +15,12 @@ TEST(WinUsbInterfaces, EveryWayOfBindingWinUsbGivesAClassToOpenTheDeviceBy) {
             WinUsbInterfaceClassesToTry("WinUSB", {"{a2dce62e-b1de-4d53-9610-449e52dc40bc}"}));
   // A generic installer's or the OS descriptors' own GUIDs, in their order, in upper case;
   // a malformed text is skipped.
-  EXPECT_EQ((List{kOvra7WinUsbInterfaceGuid, "{DEE824EF-729B-4A0E-9C14-B7117D33A817}",
-                  "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", kUsbDeviceInterfaceGuid}),
-            WinUsbInterfaceClassesToTry("winusb", {"{dee824ef-729b-4a0e-9c14-b7117d33a817}",
-                                                   "not a guid", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F}",
-                                                   "0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9"}));
+  EXPECT_EQ(
+      (List{kOvra7WinUsbInterfaceGuid, "{DEE824EF-729B-4A0E-9C14-B7117D33A817}",
+            "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", kUsbDeviceInterfaceGuid}),
+      WinUsbInterfaceClassesToTry("winusb", {"{dee824ef-729b-4a0e-9c14-b7117d33a817}", "not a guid",
+                                             "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F}",
+                                             "0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9"}));
   // WinUSB without any GUID (a hand-picked driver, OS descriptors without the property): the
   // whole-device interface still opens it.
   EXPECT_EQ((List{kOvra7WinUsbInterfaceGuid, kUsbDeviceInterfaceGuid}),

@@ -132,6 +132,7 @@ TEST_F(CommandTest, AnswerWithAnotherCodeGivesEachCommandsMismatchValue) {
 TEST_F(CommandTest, NoAnswerRunsOutTheTimeOutAndAStaleAnswerIsNotTaken) {
   testsupport::ReaderConfig config;
   config.silent = {0x02, 0x0C};
+  ShortWaits();
   StartOn(3, config);
   EXPECT_EQ(service_->SetNetworkMode(1), -3);
   EXPECT_TRUE(LogHas("read input report timeout"));
@@ -265,7 +266,8 @@ TEST_F(CommandTest, ModeCommandPassesOneGateEvenWhenAConnectRequestFollowsIt) {
   EXPECT_FALSE(LogHas("WaitComCanSend timeout"));
 }
 
-TEST_F(CommandTest, GateGivesUpAfterFiveSeconds) {
+TEST_F(CommandTest, GateGivesUpWhenTheConnectTakesTooLong) {
+  ShortWaits();
   StartOn(3);
   HoldConnectsInTheResolver();
   ASSERT_TRUE(reader_->SendConnectRequest());
@@ -277,6 +279,7 @@ TEST_F(CommandTest, GateGivesUpAfterFiveSeconds) {
 }
 
 TEST_P(CommandOnBothPortsTest, FailedWriteEndsTheRelayAndLaterCommandsFailAtOnce) {
+  ShortWaits();
   StartOn(3);
   Link();
   faults_->writeFails = true;
@@ -347,6 +350,7 @@ TEST_F(CommandTest, CommandsAndRelayNoticesOnTwoThreadsKeepTheirFramesApart) {
 // so the server never reads a stream with a hole in it, only its end.
 TEST_F(CommandTest, ServerThatStopsReadingCannotHoldTheRelayForever) {
   LogEnabled = 0;
+  ShortWaits();
   StartOn(3);
   Link();
   server_.SetReading(false);

@@ -134,6 +134,10 @@ class RelayTest : public testing::Test {
     return WaitUntil([this] { return entered_.load(); }, 10000);
   }
 
+  // Short waits for the reader's answers, the gate and a blocked server send, for cases that
+  // run them out; before StartOn.
+  void ShortWaits() { service_->SetTimeoutsForTesting({300, 300, 300, 500}); }
+
   void PointAtServer() { service_->SetServerAddress("127.0.0.1", server_.port()); }
 
   // Connect request from the reader, answered 0A 00 00 once the server accepted.

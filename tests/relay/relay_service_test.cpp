@@ -127,6 +127,7 @@ TEST_F(ServiceTest, UpgradeNoticeThenCloseIsNotReportedAsLost) {
 // A busy reader has relay frames on the line when it hears of the loss: they are dropped
 // without a notice each (and its wait), so its connect request is served next.
 TEST_F(ServiceTest, ServerCloseTellsTheReaderOnceUntilItConnectsAgain) {
+  ShortWaits();
   StartOn(3);
   Link();
   server_.CloseClient();

@@ -54,6 +54,7 @@ class RelaySleepTest : public RelayTest {
 };
 
 TEST_F(RelaySleepTest, IdleRelayTakesNoProcessorTimeAndWakesForTheServersClose) {
+  ShortWaits();
   StartOn(1);
   Link();
   ExpectTheIdleRelayRests();

@@ -136,6 +136,7 @@ TEST_F(UpgradeRequestsTest, OrderPollDoneThenIdleAndChunksOfThePackage) {
   EXPECT_EQ(Bytes(first.begin(), first.begin() + 8),
             (Bytes{0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}));
   EXPECT_TRUE(std::equal(first.begin() + 8, first.end(), package.begin()));
+  EXPECT_NE(ReadText(ovra7log::CurrentLogPath()).find(" GetData 0 512\n"), std::string::npos);
 
   // The whole package in 1024-byte chunks, the last one short.
   Bytes rebuilt;

@@ -17,13 +17,13 @@ else
   export OVRA7_DEV_DIR="$links"
 fi
 mkdir -p "$links"
-python3 "$here/serial_peer.py" "$work/port" "$links" "$style" &
+python3 -S "$here/serial_peer.py" "$work/port" "$links" "$style" &
 peer=$!
 trap 'kill "$peer" 2>/dev/null; wait "$peer" 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
+for _ in $(seq 250); do
   [ -s "$work/port" ] && break
   kill -0 "$peer" 2>/dev/null || { echo "serial peer did not start" >&2; exit 1; }
-  sleep 0.05
+  sleep 0.02
 done
 [ -s "$work/port" ] || { echo "serial peer gave no port" >&2; exit 1; }
 OVRA7_SERIAL_PEER="$(cat "$work/port")" "${run[@]}" "$@"

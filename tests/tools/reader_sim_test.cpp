@@ -138,4 +138,26 @@ TEST(ReaderSim, AnswersWithItsSettingsAndRelaysStdinThroughTheService) {
   unsetenv("OVRA7_DEV_DIR");
 }
 
+// A number out of its range is refused with the reason and the usage on stderr; the range's ends
+// are accepted.
+TEST(ReaderSim, OptionOutOfRangeIsRefusedWithTheUsage) {
+  auto run = [](const std::string& args, int* status) {
+    std::string output;
+    std::FILE* p = popen((std::string(READER_SIM_PATH) + " " + args + " 2>&1").c_str(), "r");
+    char chunk[512];
+    for (size_t n; p && (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) output.append(chunk, n);
+    int raw = p ? pclose(p) : -1;
+    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+  };
+  int status = 0;
+  std::string out = run("--pty --port 65536", &status);
+  EXPECT_EQ(status, 2) << out;
+  EXPECT_EQ(out.rfind("reader-sim: --port: 65536 is not a number from 0 to 65535\nusage: ", 0), 0u)
+      << out;
+  out = run("--pty --port 65535 --version", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out.rfind("reader-sim ", 0), 0u) << out;
+}
+
 }  // namespace

@@ -142,6 +142,15 @@ class Ovra7Service {
   // the command goes on (so they can make something happen right there). Read without a lock:
   // set it before commands run.
   void SetGatePassedHookForTesting(std::function<void()> hook) { gatePassed_ = std::move(hook); }
+  // Tests shorten the waits for the reader's answers, for the gate and for a blocked server send,
+  // so that cases about them run out quickly. Set it before Start.
+  struct Timeouts {
+    int commandMs = kCommandTimeoutMs;
+    int qualityMs = kQualityTimeoutMs;
+    int gateMs = kGateTimeoutMs;
+    int serverSendMs = kServerSendTimeoutMs;
+  };
+  void SetTimeoutsForTesting(const Timeouts& timeouts) { timeouts_ = timeouts; }
 
  private:
   std::unique_ptr<platform::SerialPort> OpenComm(int n, int baud);
@@ -207,5 +216,6 @@ class Ovra7Service {
   SerialOpener opener_;
   HostResolver resolver_;
   std::function<void()> gatePassed_;
+  Timeouts timeouts_;
   std::function<void()> portLost_;
 };

@@ -50,7 +50,7 @@ int Ovra7Service::SendAndWait(const uint8_t* payload, int n, int timeoutMs, uint
 int Ovra7Service::QueryCat1Module(uint8_t* model, uint8_t* secondByte) {
   const uint8_t request[] = {kQueryCat1Module, 0, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   if (r[0] != kQueryCat1Module) return 0;
   if (r[1] == 1) {
@@ -67,7 +67,7 @@ int Ovra7Service::SetNetworkMode(int mode) {
   if (mode == 2) StopServerConnect();
   const uint8_t request[] = {kSetNetworkMode, static_cast<uint8_t>(mode), 0};
   uint8_t r[kResponseAreaSize];
-  int result = SendAndWait(request, sizeof request, kCommandTimeoutMs, r);
+  int result = SendAndWait(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   return r[0] == kSetNetworkMode ? r[1] : 0;
 }
@@ -75,7 +75,7 @@ int Ovra7Service::SetNetworkMode(int mode) {
 int Ovra7Service::QueryConnectStatus(uint8_t* statusCode, uint8_t* connectionType) {
   const uint8_t request[] = {kQueryConnectStatus, 0, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   if (r[0] != kQueryConnectStatus) return 0;
   if (r[1] == 0) {
@@ -88,7 +88,7 @@ int Ovra7Service::QueryConnectStatus(uint8_t* statusCode, uint8_t* connectionTyp
 int Ovra7Service::DisconnectPlatform() {
   const uint8_t request[] = {kDisconnectPlatform, 0, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   return r[0] == kDisconnectPlatform ? r[1] : 0;
 }
@@ -96,7 +96,7 @@ int Ovra7Service::DisconnectPlatform() {
 int Ovra7Service::GetAuthorizationInfo(uint8_t* auth, char* mac, char* iccid) {
   const uint8_t request[] = {kGetAuthorizationInfo, 0, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   if (r[0] != kGetAuthorizationInfo) return 0;
   if (r[1] == 0) {
@@ -129,7 +129,7 @@ int Ovra7Service::SetPlatformInfo(uint8_t connectMethod, uint8_t dataCache, uint
   request[4] = static_cast<uint8_t>(port >> 8);
   std::memcpy(request + 5, wire.data(), wire.size());
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, static_cast<int>(wire.size()) + 6, kCommandTimeoutMs, r);
+  int result = Transact(request, static_cast<int>(wire.size()) + 6, timeouts_.commandMs, r);
   if (result != 0) return result;
   return r[0] == kSetPlatformInfo ? r[1] : 0;
 }
@@ -138,7 +138,7 @@ int Ovra7Service::GetPlatformInfo(uint8_t* connectMethod, uint8_t* dataCache, ui
                                   std::string* host) {
   const uint8_t request[] = {kGetPlatformInfo, 0, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   if (r[0] != kGetPlatformInfo) return 0;
   if (r[1] == 0) {
@@ -165,7 +165,7 @@ int Ovra7Service::NotifyConnectResult(uint8_t x, uint8_t y) {
 int Ovra7Service::NotifyServerLost(uint8_t arg) {
   const uint8_t request[] = {kNotifyServerLost, arg, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   return r[0] == kNotifyServerLost ? r[1] : 0;
 }
@@ -177,7 +177,7 @@ int Ovra7Service::TestNetworkQuality(uint8_t a, uint8_t b) {
   WriteCom(request, sizeof request);
   uint8_t r[kResponseAreaSize];
   std::memset(r, 0, sizeof r);
-  if (!responseEvent_.Wait(kQualityTimeoutMs)) {
+  if (!responseEvent_.Wait(timeouts_.qualityMs)) {
     WriteLog("read input report timeout");
     return -3;
   }
@@ -194,7 +194,7 @@ int Ovra7Service::TestNetworkQuality(uint8_t a, uint8_t b) {
 int Ovra7Service::NotifyEnterDfuMode() {
   const uint8_t request[] = {kNotifyEnterDfuMode, 0, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   return r[0] == kNotifyEnterDfuMode ? r[1] : 0;
 }
@@ -216,7 +216,7 @@ int Ovra7Service::SetHeartBeatInterval(int usbSeconds, int cat1Seconds, bool noW
     return 0;
   }
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   return r[0] == kSetHeartBeatInterval ? r[1] : -2;
 }
@@ -224,7 +224,7 @@ int Ovra7Service::SetHeartBeatInterval(int usbSeconds, int cat1Seconds, bool noW
 int Ovra7Service::GetHeartBeatInterval(int* usbSeconds, int* cat1Seconds) {
   const uint8_t request[] = {kGetHeartBeatInterval, 0, 0};
   uint8_t r[kResponseAreaSize];
-  int result = Transact(request, sizeof request, kCommandTimeoutMs, r);
+  int result = Transact(request, sizeof request, timeouts_.commandMs, r);
   if (result != 0) return result;
   if (r[0] != kGetHeartBeatInterval) return -2;
   if (r[1] != 0) return -3;

@@ -61,7 +61,7 @@ int Ovra7Service::WaitComCanSend() {
       std::lock_guard<std::mutex> guard(portLock_);
       if (reconnecting_ == 0) return 1;
     }
-    if (platform::NowMs() - start >= static_cast<uint64_t>(kGateTimeoutMs)) {
+    if (platform::NowMs() - start >= static_cast<uint64_t>(timeouts_.gateMs)) {
       WriteLog("WaitComCanSend timeout");
       return 0;
     }

@@ -72,7 +72,7 @@ platform::SocketHandle Ovra7Service::ConnectWithTimeout(const std::string& addre
   }
   // A server that accepts but stops reading must not hold the relay thread in a blocking send:
   // nothing would read the port any more and Stop would never return.
-  platform::SetSendTimeout(s, kServerSendTimeoutMs);
+  platform::SetSendTimeout(s, timeouts_.serverSendMs);
   return s;
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -15,11 +14,23 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 std::string ReadAll(const std::string& path) {
-  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// Every line of the log has the shape; the number of lines.
+int CountLinesShaped(const std::string& text, const std::regex& shape) {
+  std::istringstream lines(text);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_TRUE(std::regex_match(line, shape)) << line;
+  }
+  return count;
 }
 
 class LogTest : public testing::Test {
@@ -32,21 +43,19 @@ class LogTest : public testing::Test {
     LogEnabled = 0;
     ovra7log::SetLogDirForTesting("");
   }
+  std::string Log() const { return ReadAll(ovra7log::CurrentLogPath()); }
   testsupport::TempFolder folder_;
 };
 
-TEST_F(LogTest, DisabledLogCreatesNoFile) {
-  LogEnabled = 0;
-  WriteLog("nothing %d", 1);
-  LogHex("write com: ", "\x55\xaa", 2);
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(ovra7log::CurrentLogPath())));
-}
-
-TEST_F(LogTest, LineHasUnpaddedTimeStampAndText) {
+// An unpadded time stamp, then the text as given: percent signs unchanged, cut at 1023 characters.
+TEST_F(LogTest, LineIsTimeStampAndTextPassedVerbatimAndCut) {
   WriteLog("open %d failed", 3);
-  std::string text = ReadAll(ovra7log::CurrentLogPath());
-  std::regex line(R"(^\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} open 3 failed\n$)");
-  EXPECT_TRUE(std::regex_match(text, line)) << text;
+  LogHex("100% ", "\x01", 1);
+  WriteLog("%s", "a %d %s b");
+  WriteLog("%s", std::string(3000, 'x').c_str());
+  const std::string stamp = R"(\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} )";
+  const std::regex shape(stamp + "(open 3 failed|100% 01 |a %d %s b|x{1023})");
+  EXPECT_EQ(CountLinesShaped(Log(), shape), 4);
 }
 
 TEST_F(LogTest, HexDumpShowsTwentyBytesThenTheRestCounted) {
@@ -62,59 +71,42 @@ TEST_F(LogTest, HexDumpShowsTwentyBytesThenTheRestCounted) {
   EXPECT_EQ(ovra7log::HexDumpText("read server: ", bytes.data(), 25).substr(13 + 60), " +5");
 }
 
-TEST_F(LogTest, PercentSignsPassUnchanged) {
-  LogHex("100% ", "\x01", 1);
-  WriteLog("%s", "a %d %s b");
-  std::string text = ReadAll(ovra7log::CurrentLogPath());
-  EXPECT_NE(text.find(" 100% 01 \n"), std::string::npos) << text;
-  EXPECT_NE(text.find(" a %d %s b\n"), std::string::npos) << text;
-}
-
 std::vector<std::string> sunkLines;
 void Collect(const char* text) { sunkLines.emplace_back(text); }
 
-TEST_F(LogTest, SinkTakesTheFormattedLinesInsteadOfTheFile) {
+TEST_F(LogTest, DisabledLogAndSinkWriteNoFile) {
+  LogEnabled = 0;
+  WriteLog("nothing %d", 1);
+  LogHex("write com: ", "\x55\xaa", 2);
+  EXPECT_FALSE(fs::exists(fs::u8path(ovra7log::CurrentLogPath())));
+  LogEnabled = 1;
   sunkLines.clear();
   ovra7log::SetLineSinkForTesting(&Collect);
   WriteLog("open %d failed", 4);
   LogHex("read com:", "\x55", 1);
   ovra7log::SetLineSinkForTesting(nullptr);
   EXPECT_EQ(sunkLines, (std::vector<std::string>{"open 4 failed", "read com:55 "}));
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(ovra7log::CurrentLogPath())));
+  EXPECT_FALSE(fs::exists(fs::u8path(ovra7log::CurrentLogPath())));
   WriteLog("back in the file");
-  EXPECT_NE(ReadAll(ovra7log::CurrentLogPath()).find(" back in the file\n"), std::string::npos);
+  EXPECT_NE(Log().find(" back in the file\n"), std::string::npos);
   EXPECT_EQ(sunkLines.size(), 2u);
 }
 
-TEST_F(LogTest, LongTextIsCutAt1023Characters) {
-  std::string longText(3000, 'x');
-  WriteLog("%s", longText.c_str());
-  std::string text = ReadAll(ovra7log::CurrentLogPath());
-  size_t space = text.find(' ', text.find(' ') + 1);  // after the date and the time
-  ASSERT_NE(space, std::string::npos);
-  EXPECT_EQ(text.size() - space - 2, 1023u);  // one space before, the newline after
-}
-
 TEST_F(LogTest, RotatesOnlyAboveOneMebibyte) {
-  std::string current = ovra7log::CurrentLogPath();
-  std::string previous = ovra7log::PreviousLogPath();
-  {
-    std::ofstream out(std::filesystem::u8path(current), std::ios::binary);
-    out << std::string(ovra7log::kRotateAboveBytes, 'o');
-  }
+  const std::string previous = ovra7log::PreviousLogPath();
+  std::ofstream(fs::u8path(ovra7log::CurrentLogPath()), std::ios::binary)
+      << std::string(ovra7log::kRotateAboveBytes, 'o');
   WriteLog("first");  // exactly 1048576 bytes: appended, not rotated
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(previous)));
+  EXPECT_FALSE(fs::exists(fs::u8path(previous)));
   WriteLog("second");  // now above: rotated before this line
-  ASSERT_TRUE(std::filesystem::exists(std::filesystem::u8path(previous)));
-  std::string old = ReadAll(previous);
+  const std::string old = ReadAll(previous), fresh = Log();
   EXPECT_EQ(old.compare(0, 5, "ooooo"), 0);
   EXPECT_NE(old.find("first\n"), std::string::npos);
-  std::string fresh = ReadAll(current);
   EXPECT_NE(fresh.find(" second\n"), std::string::npos);
   EXPECT_EQ(fresh.find("first"), std::string::npos);
 }
 
-TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {
+TEST_F(LogTest, LinesFromManyThreadsNeverInterleaveNorGetLost) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t] {
@@ -122,13 +114,7 @@ TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {
     });
   }
   for (auto& th : threads) th.join();
-  std::istringstream lines(ReadAll(ovra7log::CurrentLogPath()));
-  std::regex shape(R"(^\S+ \S+ thread \d line \d+ end$)");
-  int count = 0;
-  for (std::string line; std::getline(lines, line); ++count) {
-    EXPECT_TRUE(std::regex_match(line, shape)) << line;
-  }
-  EXPECT_EQ(count, 200);
+  EXPECT_EQ(CountLinesShaped(Log(), std::regex(R"(^\S+ \S+ thread \d line \d+ end$)")), 200);
 }
 
 // The UI thread flips the switch while the relay and download threads log. The thread sanitizer
@@ -147,26 +133,19 @@ TEST_F(LogTest, SwitchFlipsWhileOtherThreadsLog) {
     std::this_thread::yield();
   }
   LogEnabled = 1;
-  auto lineCount = [] {
-    std::string text = ReadAll(ovra7log::CurrentLogPath());
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  auto lines = [this] {
+    const std::string text = Log();
     return std::count(text.begin(), text.end(), '\n');
   };
-  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (lineCount() < 50 && std::chrono::steady_clock::now() < bound) std::this_thread::yield();
+  while (lines() < 50 && std::chrono::steady_clock::now() < bound) std::this_thread::yield();
   LogEnabled = 0;
   stop = true;
   for (auto& w : writers) w.join();
-
-  std::string before = ReadAll(ovra7log::CurrentLogPath());
+  const std::string before = Log();
   WriteLog("after the switch went off");
-  EXPECT_EQ(ReadAll(ovra7log::CurrentLogPath()), before);
-  std::istringstream text(before);
-  std::regex shape(R"(^\S+ \S+ writer [01]$)");
-  int count = 0;
-  for (std::string line; std::getline(text, line); ++count) {
-    EXPECT_TRUE(std::regex_match(line, shape)) << line;
-  }
-  EXPECT_GE(count, 50);
+  EXPECT_EQ(Log(), before);
+  EXPECT_GE(CountLinesShaped(before, std::regex(R"(^\S+ \S+ writer [01]$)")), 50);
 }
 
 }  // namespace

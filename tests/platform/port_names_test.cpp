@@ -11,34 +11,29 @@ using platform::PortNameFromNumber;
 using platform::PortNameStyle;
 using platform::PortNumberFromName;
 
-TEST(PortNames, WindowsNamesAreComAndTheirNumber) {
-  EXPECT_EQ(PortNameFromNumber(3, PortNameStyle::kWindows), "COM3");
-  EXPECT_EQ(PortNameFromNumber(12, PortNameStyle::kWindows), "COM12");
-  EXPECT_EQ(PortNumberFromName("COM3", PortNameStyle::kWindows), 3);
-  EXPECT_EQ(PortNumberFromName("COM12", PortNameStyle::kWindows), 12);
-  EXPECT_EQ(PortNumberFromName("CO", PortNameStyle::kWindows), -1);
-}
-
-TEST(PortNames, LinuxAcmStartsAtOneAndUsbAtOneThousandAndOne) {
-  EXPECT_EQ(PortNameFromNumber(1, PortNameStyle::kLinux), "ttyACM0");
-  EXPECT_EQ(PortNameFromNumber(7, PortNameStyle::kLinux), "ttyACM6");
-  EXPECT_EQ(PortNameFromNumber(1000, PortNameStyle::kLinux), "ttyACM999");
-  EXPECT_EQ(PortNameFromNumber(1001, PortNameStyle::kLinux), "ttyUSB0");
-  EXPECT_EQ(PortNameFromNumber(1003, PortNameStyle::kLinux), "ttyUSB2");
-  EXPECT_EQ(PortNameFromNumber(0, PortNameStyle::kLinux), "");
-  EXPECT_EQ(PortNumberFromName("ttyACM0", PortNameStyle::kLinux), 1);
-  EXPECT_EQ(PortNumberFromName("ttyACM11", PortNameStyle::kLinux), 12);
-  EXPECT_EQ(PortNumberFromName("ttyUSB0", PortNameStyle::kLinux), 1001);
-  EXPECT_EQ(PortNumberFromName("ttyUSB5", PortNameStyle::kLinux), 1006);
-  // Names that are not reader ports map to nothing rather than to a wrong number.
-  EXPECT_EQ(PortNumberFromName("ttyS0", PortNameStyle::kLinux), -1);
-  EXPECT_EQ(PortNumberFromName("ttyACM", PortNameStyle::kLinux), -1);
-  EXPECT_EQ(PortNumberFromName("ttyACM1x", PortNameStyle::kLinux), -1);
-  EXPECT_EQ(PortNumberFromName("COM3", PortNameStyle::kLinux), -1);
-  for (int n : {1, 2, 10, 1001, 1042}) {
-    EXPECT_EQ(
-        PortNumberFromName(PortNameFromNumber(n, PortNameStyle::kLinux), PortNameStyle::kLinux), n);
+// Windows: COM and the number. Linux: ttyACM from 1, ttyUSB from 1001; names that are not reader
+// ports map to nothing rather than to a wrong number.
+TEST(PortNames, BothSystemsNamesMapToNumbersAndBack) {
+  const struct {
+    PortNameStyle style;
+    int number;
+    const char* name;
+  } cases[] = {
+      {PortNameStyle::kWindows, 3, "COM3"},       {PortNameStyle::kWindows, 12, "COM12"},
+      {PortNameStyle::kWindows, -1, "CO"},        {PortNameStyle::kLinux, 1, "ttyACM0"},
+      {PortNameStyle::kLinux, 7, "ttyACM6"},      {PortNameStyle::kLinux, 12, "ttyACM11"},
+      {PortNameStyle::kLinux, 1000, "ttyACM999"}, {PortNameStyle::kLinux, 1001, "ttyUSB0"},
+      {PortNameStyle::kLinux, 1006, "ttyUSB5"},   {PortNameStyle::kLinux, -1, "ttyS0"},
+      {PortNameStyle::kLinux, -1, "ttyACM"},      {PortNameStyle::kLinux, -1, "ttyACM1x"},
+      {PortNameStyle::kLinux, -1, "COM3"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PortNumberFromName(c.name, c.style), c.number) << c.name;
+    if (c.number > 0) {
+      EXPECT_EQ(PortNameFromNumber(c.number, c.style), c.name) << c.number;
+    }
   }
+  EXPECT_EQ(PortNameFromNumber(0, PortNameStyle::kLinux), "");
 }
 
 TEST(PortNames, DevicePathFollowsThisSystemsRule) {

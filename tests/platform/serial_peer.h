@@ -1,6 +1,6 @@
 // The far end of a real serial port for the serial backend's tests: it makes port n exist and
-// plays the device on it. Linux: a pty in this process reached through $OVRA7_DEV_DIR. Windows
-// under wine: a pty that a helper process maps to COMn and carries over loopback TCP.
+// plays the device on it: a pty that a helper process links in as the port (through
+// $OVRA7_DEV_DIR on Linux, as COMn under wine) and carries over loopback TCP.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +30,7 @@ class SerialPeer {
 
   // False where the system under the test does not keep a second handle off an open port
   // (wine opens a COM device twice; Windows itself and Linux refuse).
-  virtual bool RefusesSecondOpen() const { return true; }
+  virtual bool RefusesSecondOpen() const = 0;
 
   // The device disappears as an unplugged reader does; the port's handle stays open.
   virtual void Vanish() = 0;

@@ -20,12 +20,19 @@ using testsupport::SerialPeer;
 // Generous bound for anything that must end by a time-out of about a second.
 constexpr uint64_t kNoHangMs = 6000;
 
-std::unique_ptr<SerialPeer> MakePeer(int n) {
-  std::string why;
-  std::unique_ptr<SerialPeer> peer = SerialPeer::Create(n, &why);
-  EXPECT_TRUE(peer) << why;
-  return peer;
-}
+class SerialPortTest : public testing::Test {
+ protected:
+  // Port n made by the peer and opened: peer_ and port_.
+  void Open(int n) {
+    std::string why;
+    peer_ = SerialPeer::Create(n, &why);
+    ASSERT_TRUE(peer_) << why;
+    port_ = OpenSerialPort(n, 115200);
+    ASSERT_TRUE(port_) << platform::SerialDevicePath(n);
+  }
+  std::unique_ptr<SerialPeer> peer_;
+  std::unique_ptr<SerialPort> port_;
+};
 
 // Waits until the port reports at least want queued bytes; returns the last count seen.
 uint32_t WaitQueued(SerialPort* port, uint32_t want) {
@@ -57,9 +64,10 @@ std::vector<uint8_t> Pattern(int n, int seed) {
   return bytes;
 }
 
-TEST(SerialPort, OpensExclusivelyAtRaw115200EightNoneOne) {
-  auto peer = MakePeer(7);
-  ASSERT_TRUE(peer);
+TEST_F(SerialPortTest, OpensExclusivelyAtRaw115200EightNoneOne) {
+  std::string why;
+  auto peer = SerialPeer::Create(7, &why);
+  ASSERT_TRUE(peer) << why;
   EXPECT_NE(peer->LineSettings(), "115200 8N1 raw");  // the peer starts from another setting
   {
     auto port = OpenSerialPort(7, 115200);
@@ -74,28 +82,22 @@ TEST(SerialPort, OpensExclusivelyAtRaw115200EightNoneOne) {
 }
 
 // Windows reaches COM10 and above only through the "\\.\" device namespace.
-TEST(SerialPort, TwoDigitPortNumberOpens) {
-  auto peer = MakePeer(12);
-  ASSERT_TRUE(peer);
-  auto port = OpenSerialPort(12, 115200);
-  ASSERT_TRUE(port) << platform::SerialDevicePath(12);
+TEST_F(SerialPortTest, TwoDigitPortNumberOpens) {
+  Open(12);
   const uint8_t frame[] = {0x55, 0xAA, 0x04, 0x00, 0x0A, 0x00, 0x00, 0xF1};
-  ASSERT_TRUE(peer->Send(frame, sizeof frame));
+  ASSERT_TRUE(peer_->Send(frame, sizeof frame));
   uint8_t got[8] = {};
-  EXPECT_EQ(port->Read(got, 8), 8);
+  EXPECT_EQ(port_->Read(got, 8), 8);
   EXPECT_EQ(0, std::memcmp(got, frame, sizeof frame));
 }
 
-TEST(SerialPort, ShortReadReturnsWhatCameOnceTheLineFallsSilent) {
-  auto peer = MakePeer(7);
-  ASSERT_TRUE(peer);
-  auto port = OpenSerialPort(7, 115200);
-  ASSERT_TRUE(port);
+TEST_F(SerialPortTest, ShortReadReturnsWhatCameOnceTheLineFallsSilent) {
+  Open(7);
   const uint8_t head[] = {0x55, 0xAA, 0x11};
-  ASSERT_TRUE(peer->Send(head, sizeof head));
+  ASSERT_TRUE(peer_->Send(head, sizeof head));
   uint8_t got[100] = {};
   uint64_t start = platform::NowMs();
-  int n = port->Read(got, sizeof got);
+  int n = port_->Read(got, sizeof got);
   uint64_t took = platform::NowMs() - start;
   ASSERT_EQ(n, 3);
   EXPECT_EQ(0, std::memcmp(got, head, sizeof head));
@@ -105,76 +107,67 @@ TEST(SerialPort, ShortReadReturnsWhatCameOnceTheLineFallsSilent) {
 
   // Nothing at all: the whole time-out runs and the result is 0, not a failure.
   start = platform::NowMs();
-  EXPECT_EQ(port->Read(got, 4), 0);
+  EXPECT_EQ(port_->Read(got, 4), 0);
   took = platform::NowMs() - start;
   EXPECT_GE(took, 500u);
   EXPECT_LT(took, kNoHangMs);
 }
 
-TEST(SerialPort, QueuedCountAndPurgeDropOnlyWhatWasWaiting) {
-  auto peer = MakePeer(7);
-  ASSERT_TRUE(peer);
-  auto port = OpenSerialPort(7, 115200);
-  ASSERT_TRUE(port);
+TEST_F(SerialPortTest, QueuedCountAndPurgeDropOnlyWhatWasWaiting) {
+  Open(7);
   uint32_t errors = 99, queued = 99;
-  ASSERT_TRUE(port->QueryStatus(&errors, &queued));
+  ASSERT_TRUE(port_->QueryStatus(&errors, &queued));
   EXPECT_EQ(errors, 0u);
   EXPECT_EQ(queued, 0u);
 
   const uint8_t stale[] = {1, 2, 3, 4, 5};
-  ASSERT_TRUE(peer->Send(stale, sizeof stale));
-  EXPECT_EQ(WaitQueued(port.get(), 5), 5u);
-  port->PurgeReceive();
-  ASSERT_TRUE(port->QueryStatus(&errors, &queued));
+  ASSERT_TRUE(peer_->Send(stale, sizeof stale));
+  EXPECT_EQ(WaitQueued(port_.get(), 5), 5u);
+  port_->PurgeReceive();
+  ASSERT_TRUE(port_->QueryStatus(&errors, &queued));
   EXPECT_EQ(queued, 0u);
 
   // The port keeps working after a purge and delivers only what came after it.
   const uint8_t fresh[] = {0x55, 0xAA};
-  ASSERT_TRUE(peer->Send(fresh, sizeof fresh));
-  EXPECT_EQ(WaitQueued(port.get(), 2), 2u);
+  ASSERT_TRUE(peer_->Send(fresh, sizeof fresh));
+  EXPECT_EQ(WaitQueued(port_.get(), 2), 2u);
   uint8_t got[2] = {};
-  EXPECT_EQ(port->Read(got, 2), 2);
+  EXPECT_EQ(port_->Read(got, 2), 2);
   EXPECT_EQ(got[0], 0x55);
   EXPECT_EQ(got[1], 0xAA);
 }
 
-TEST(SerialPort, BytesCrossIntactBothWays) {
-  auto peer = MakePeer(7);
-  ASSERT_TRUE(peer);
-  auto port = OpenSerialPort(7, 115200);
-  ASSERT_TRUE(port);
+TEST_F(SerialPortTest, BytesCrossIntactBothWays) {
+  Open(7);
   // Every byte value, including XON/XOFF, CR, LF and the terminal's control characters.
   std::vector<uint8_t> out = Pattern(1024, 3);
   for (int i = 0; i < 256; ++i) out[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-  ASSERT_EQ(port->Write(out.data(), static_cast<int>(out.size())), static_cast<int>(out.size()));
-  EXPECT_EQ(ReceiveAll(peer.get(), static_cast<int>(out.size())), out);
+  ASSERT_EQ(port_->Write(out.data(), static_cast<int>(out.size())), static_cast<int>(out.size()));
+  EXPECT_EQ(ReceiveAll(peer_.get(), static_cast<int>(out.size())), out);
 
   std::vector<uint8_t> in = out;
   std::reverse(in.begin(), in.end());
-  ASSERT_TRUE(peer->Send(in.data(), static_cast<int>(in.size())));
+  ASSERT_TRUE(peer_->Send(in.data(), static_cast<int>(in.size())));
   std::vector<uint8_t> got(in.size());
   int done = 0;
   while (done < static_cast<int>(got.size())) {
-    int k = port->Read(got.data() + done, static_cast<int>(got.size()) - done);
+    int k = port_->Read(got.data() + done, static_cast<int>(got.size()) - done);
     if (k <= 0) break;
     done += k;
   }
   EXPECT_EQ(got, in);
 }
 
-TEST(SerialPort, VanishedDeviceFailsInsteadOfHanging) {
-  auto peer = MakePeer(7);
-  ASSERT_TRUE(peer);
-  auto port = OpenSerialPort(7, 115200);
-  ASSERT_TRUE(port);
-  peer->Vanish();
+TEST_F(SerialPortTest, VanishedDeviceFailsInsteadOfHanging) {
+  Open(7);
+  peer_->Vanish();
   uint64_t start = platform::NowMs();
   uint32_t errors = 0, queued = 0;
-  bool queried = port->QueryStatus(&errors, &queued);
+  bool queried = port_->QueryStatus(&errors, &queued);
   uint8_t got[4];
-  int read = port->Read(got, 4);
+  int read = port_->Read(got, 4);
   const uint8_t frame[] = {0x55, 0xAA, 0x02, 0x00, 0x04, 0xFB};
-  int written = port->Write(frame, sizeof frame);
+  int written = port_->Write(frame, sizeof frame);
   EXPECT_LT(platform::NowMs() - start, 2 * kNoHangMs);
   EXPECT_TRUE(!queried || read == -1) << "the loss must show in the query or the read";
   EXPECT_TRUE(!queried || written == -1) << "the loss must show in the query or the write";

@@ -1,6 +1,4 @@
 // The frame format and the frame reader's order of checks.
-#include <gtest/gtest.h>
-
 #include "relay/reader_frame.h"
 #include "relay_fixture.h"
 
@@ -13,24 +11,21 @@ Bytes Encode(const Bytes& payload) {
   return frame;
 }
 
-TEST(ReaderFrame, WorkedExamplesEncodeExactly) {
-  EXPECT_EQ(Encode({0x01, 0x00, 0x00}), (Bytes{0x55, 0xAA, 0x04, 0x00, 0x01, 0x00, 0x00, 0xFA}));
-  EXPECT_EQ(Encode({0x10, 0x58, 0x02, 0x58, 0x02}),
-            (Bytes{0x55, 0xAA, 0x06, 0x00, 0x10, 0x58, 0x02, 0x58, 0x02, 0xE9}));
-  EXPECT_EQ(Encode({0x0A, 0x00, 0x00}), (Bytes{0x55, 0xAA, 0x04, 0x00, 0x0A, 0x00, 0x00, 0xF1}));
-  EXPECT_EQ(Encode({0x04, 0x41, 0x42}), (Bytes{0x55, 0xAA, 0x04, 0x00, 0x04, 0x41, 0x42, 0xFC}));
-  EXPECT_EQ(Encode({0x0D, 0x01}), (Bytes{0x55, 0xAA, 0x03, 0x00, 0x0D, 0x01, 0xF0}));
-}
-
-TEST(ReaderFrame, LengthCountsTheCheckSumAndIsLittleEndian) {
-  Bytes payload(300, 0x04);
-  Bytes frame = Encode(payload);
+TEST(ReaderFrame, EncodingLengthAndCheckSum) {
+  const Bytes examples[][2] = {
+      {{0x01, 0x00, 0x00}, {0x55, 0xAA, 0x04, 0x00, 0x01, 0x00, 0x00, 0xFA}},
+      {{0x10, 0x58, 0x02, 0x58, 0x02},
+       {0x55, 0xAA, 0x06, 0x00, 0x10, 0x58, 0x02, 0x58, 0x02, 0xE9}},
+      {{0x0A, 0x00, 0x00}, {0x55, 0xAA, 0x04, 0x00, 0x0A, 0x00, 0x00, 0xF1}},
+      {{0x0D, 0x01}, {0x55, 0xAA, 0x03, 0x00, 0x0D, 0x01, 0xF0}},
+  };
+  for (const auto& e : examples) EXPECT_EQ(Encode(e[0]), e[1]);
+  // The length counts the check sum and is little-endian.
+  Bytes frame = Encode(Bytes(300, 0x04));
   EXPECT_EQ(relay::FrameLength(frame.data()), 301);
-  EXPECT_EQ(frame[2], 0x2D);
-  EXPECT_EQ(frame[3], 0x01);
+  EXPECT_EQ(Bytes(frame.begin() + 2, frame.begin() + 4), (Bytes{0x2D, 0x01}));
   EXPECT_EQ(relay::XorRange(frame.data(), 0, frame.size()), 0);
-  Bytes tooLarge(relay::kMaxPayload + 1);
-  Bytes out(tooLarge.size() + 5);
+  Bytes tooLarge(relay::kMaxPayload + 1), out(tooLarge.size() + 5);
   EXPECT_EQ(relay::EncodeFrame(tooLarge.data(), tooLarge.size(), out.data()), 0u);
 }
 
@@ -66,8 +61,7 @@ TEST_F(FrameReaderTest, BadHeadPurgesWhatIsQueuedBehindIt) {
     stream.insert(stream.end(), behind.begin(), behind.end());
     int purgesBefore = cable_->PurgeCount();
     ASSERT_TRUE(reader_->SendRaw(stream));
-    for (int i = 0; i < 2500 && cable_->PurgeCount() == purgesBefore; ++i) platform::SleepMs(2);
-    EXPECT_EQ(cable_->PurgeCount(), purgesBefore + 1);
+    EXPECT_TRUE(WaitUntil([&] { return cable_->PurgeCount() == purgesBefore + 1; }));
   }
   ASSERT_TRUE(reader_->SendRelay(reinterpret_cast<const uint8_t*>("Y"), 1));
   ASSERT_TRUE(server_.WaitReceived(1, 5000));
@@ -81,8 +75,7 @@ TEST_F(FrameReaderTest, ZeroAndOversizedLengthsAreDropped) {
   ASSERT_TRUE(reader_->SendRaw({0x55, 0xAA, 0x00, 0x00}));  // length 0: dropped silently
   // 2097 does not fit the receive buffer: rejected like a bad head, the rest purged.
   ASSERT_TRUE(reader_->SendRaw({0x55, 0xAA, 0x31, 0x08, 0x04, 0x01, 0x02}));
-  for (int i = 0; i < 2500 && cable_->PurgeCount() == 0; ++i) platform::SleepMs(2);
-  ASSERT_EQ(cable_->PurgeCount(), 1);
+  ASSERT_TRUE(WaitUntil([&] { return cable_->PurgeCount() == 1; }));
   EXPECT_TRUE(LogHas("head is not valid"));
   // The largest length that fits is still served.
   Bytes big(2095, 0x5A);
@@ -97,7 +90,7 @@ TEST_F(FrameReaderTest, ReaderSilentMidFrameEndsTheFrameNotTheRelay) {
   StartOn(3, testsupport::ReaderConfig(), QuickTimeouts());
   Link();
   ASSERT_TRUE(reader_->SendRaw({0x55, 0xAA, 0x10, 0x00, 0x04, 0x01}));  // 14 body bytes missing
-  ASSERT_TRUE(WaitLog("read body failed", 5000));
+  ASSERT_TRUE(WaitLog("read body failed"));
   ASSERT_TRUE(reader_->SendRelay(reinterpret_cast<const uint8_t*>("ok"), 2));
   ASSERT_TRUE(server_.WaitReceived(2, 5000));
   EXPECT_EQ(server_.Received(), (Bytes{'o', 'k'}));
@@ -118,9 +111,8 @@ TEST_F(FrameReaderTest, ConnectCodeWithoutItsTwoZeroBytesIsIgnored) {
 TEST_F(FrameReaderTest, ShortHeadEndsTheRelayThread) {
   StartOn(3, testsupport::ReaderConfig(), QuickTimeouts());
   ASSERT_TRUE(reader_->SendRaw({0x55, 0xAA}));
-  ASSERT_TRUE(WaitLog("read head failed", 5000));
-  for (int i = 0; i < 2500 && service_->IsRunning(); ++i) platform::SleepMs(2);
-  EXPECT_EQ(service_->IsRunning(), 0);
+  ASSERT_TRUE(WaitLog("read head failed"));
+  EXPECT_TRUE(WaitUntil([&] { return service_->IsRunning() == 0; }));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-// Shared set-up of the relay suites: a service on fake ports, a simulated reader on the cable
-// (or on a pseudo-terminal), a loopback card server, and the log pointed at a folder of the
-// test's own.
+// Shared set-up of the relay suites: a service on fake ports, a simulated reader on the in-memory
+// cable or on a pseudo-terminal, a loopback card server, and the log in a folder of the test's own.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -26,8 +26,8 @@ namespace relaytest {
 
 using Bytes = std::vector<uint8_t>;
 
-// The service's port passes everything through, but can fail as a real terminal cannot be told
-// to, and counts the reads the relay began (which tells where in a frame it is).
+// Passes everything through, but can fail writes as a real terminal cannot be told to, and
+// counts the reads the relay began (which tells where in a frame it is).
 struct PortFaults {
   std::atomic<bool> writeFails{false};
   std::atomic<int> readsBegun{0};
@@ -39,8 +39,7 @@ class FaultyPort : public platform::SerialPort {
   FaultyPort(std::unique_ptr<platform::SerialPort> port, std::shared_ptr<PortFaults> faults)
       : port_(std::move(port)), faults_(std::move(faults)) {}
   int Read(uint8_t* buffer, int n) override {
-    ++faults_->readsBegun;
-    return port_->Read(buffer, n);
+    return ++faults_->readsBegun, port_->Read(buffer, n);
   }
   int Write(const uint8_t* buffer, int n) override {
     return faults_->writeFails ? -1 : port_->Write(buffer, n);
@@ -57,6 +56,16 @@ class FaultyPort : public platform::SerialPort {
   std::unique_ptr<platform::SerialPort> port_;
   std::shared_ptr<PortFaults> faults_;
 };
+
+// Waits, bounded, until done() holds.
+template <typename Done>
+bool WaitUntil(Done done, int timeoutMs = 5000) {
+  for (int waited = 0; !done(); waited += 2) {
+    if (waited > timeoutMs) return false;
+    platform::SleepMs(2);
+  }
+  return true;
+}
 
 class RelayTest : public testing::Test {
  protected:
@@ -81,8 +90,8 @@ class RelayTest : public testing::Test {
     ovra7log::SetLogDirForTesting("");
   }
 
-  // The next StartOn puts the reader on a pseudo-terminal instead of the cable: a real terminal,
-  // which the relay sleeps on where the system allows. False where there are none.
+  // The next StartOn puts the reader on a pseudo-terminal, which the relay sleeps on where the
+  // system allows, instead of the cable. False where there are none.
   bool UseTerminal() {
     terminal_ = platform::OpenPseudoTerminal(&terminalPeer_);
     return terminal_ != nullptr;
@@ -121,11 +130,13 @@ class RelayTest : public testing::Test {
     });
     service_->SetServerAddress("slow.example", server_.port());
   }
-  // Waits (bounded) until the relay thread is inside the held resolver.
   bool WaitInTheResolver() {
-    for (int i = 0; i < 5000 && !entered_; ++i) platform::SleepMs(2);
-    return entered_;
+    return WaitUntil([this] { return entered_.load(); }, 10000);
   }
+
+  // Short waits for the reader's answers, the gate and a blocked server send, for cases that
+  // run them out; before StartOn.
+  void ShortWaits() { service_->SetTimeoutsForTesting({300, 300, 300, 500}); }
 
   void PointAtServer() { service_->SetServerAddress("127.0.0.1", server_.port()); }
 
@@ -139,44 +150,25 @@ class RelayTest : public testing::Test {
     ASSERT_TRUE(server_.WaitConnections(1, 5000));
   }
 
-  std::string LogText() const {
-    std::ifstream in(std::filesystem::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
   // The texts of the log's lines, time stamps removed, in order.
   std::vector<std::string> LogLines() const {
+    std::ifstream file(std::filesystem::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
     std::vector<std::string> lines;
-    std::istringstream in(LogText());
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(file, line);) {
       size_t first = line.find(' ');
       size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
       lines.push_back(second == std::string::npos ? line : line.substr(second + 1));
     }
     return lines;
   }
-
-  bool LogHas(const std::string& text) const {
-    for (const auto& line : LogLines())
-      if (line == text) return true;
-    return false;
-  }
-
   int LogCount(const std::string& text) const {
-    int n = 0;
-    for (const auto& line : LogLines()) n += line == text;
-    return n;
+    auto lines = LogLines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
   }
-
-  // Waits until the log holds a line (the relay thread writes it asynchronously).
-  bool WaitLog(const std::string& text, int timeoutMs) const {
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-      if (LogHas(text)) return true;
-      platform::SleepMs(10);
-    }
-    return false;
+  bool LogHas(const std::string& text) const { return LogCount(text) > 0; }
+  // The relay thread writes its lines asynchronously.
+  bool WaitLog(const std::string& text) const {
+    return WaitUntil([&] { return LogHas(text); });
   }
 
   testsupport::TempFolder folder_;
@@ -194,18 +186,12 @@ class RelayTest : public testing::Test {
 };
 
 // Short read time-outs for tests about a reader that falls silent mid-frame.
-inline testsupport::CableTimeouts QuickTimeouts() {
-  testsupport::CableTimeouts t;
-  t.intervalMs = 50;
-  t.perByteMs = 0;
-  t.constantMs = 100;
-  return t;
-}
+inline testsupport::CableTimeouts QuickTimeouts() { return {50, 0, 100}; }
 
 enum class PortKind { kCable, kTerminal };
 
-// Tests over both kinds of port: the in-memory cable, which the relay polls, and a
-// pseudo-terminal, which it sleeps on where the system has them.
+// Cases over both kinds of port: the in-memory cable, which the relay polls, and a
+// pseudo-terminal, which it sleeps on where the system has them and must still wake on.
 class OnBothPortsTest : public RelayTest, public testing::WithParamInterface<PortKind> {
  protected:
   void SetUp() override {
@@ -214,10 +200,11 @@ class OnBothPortsTest : public RelayTest, public testing::WithParamInterface<Por
   }
 };
 
-inline std::string PortKindName(const testing::TestParamInfo<PortKind>& info) {
-  return info.param == PortKind::kCable ? "Cable" : "Terminal";
+inline std::string PortKindName(const testing::TestParamInfo<PortKind>& kind) {
+  return kind.param == PortKind::kCable ? "Cable" : "Terminal";
 }
-
-inline auto BothPorts() { return testing::Values(PortKind::kCable, PortKind::kTerminal); }
+#define RELAY_ON_BOTH_PORTS(Suite)                                                               \
+  INSTANTIATE_TEST_SUITE_P(Ports, Suite, testing::Values(PortKind::kCable, PortKind::kTerminal), \
+                           PortKindName)
 
 }  // namespace relaytest

@@ -23,17 +23,16 @@ namespace {
 // The program with its stdin and stdout on pipes; killed (by its own pid) if still running.
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& args) {
+  explicit Program(std::vector<std::string> args) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(in[0], 0);
       dup2(out[1], 1);
-      close(in[1]);
-      close(out[0]);
+      close(in[1]);  // else stdin never ends
       std::vector<char*> argv;
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
@@ -49,9 +48,8 @@ class Program {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (stdout_ >= 0) close(stdout_);
+    close(stdout_);
   }
-
   bool started() const { return pid_ > 0; }
   bool Write(const std::string& text) {
     return write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
@@ -63,10 +61,10 @@ class Program {
   // Reads stdout until it contains text or timeoutMs pass; the output so far.
   std::string WaitOutput(const std::string& text, int timeoutMs) {
     uint64_t end = platform::NowMs() + static_cast<uint64_t>(timeoutMs);
+    char chunk[512];
+    pollfd p{stdout_, POLLIN, 0};
     while (output_.find(text) == std::string::npos && platform::NowMs() < end) {
-      pollfd p{stdout_, POLLIN, 0};
       if (poll(&p, 1, 100) <= 0) continue;
-      char chunk[512];
       ssize_t n = read(stdout_, chunk, sizeof chunk);
       if (n <= 0) break;
       output_.append(chunk, static_cast<size_t>(n));
@@ -75,22 +73,20 @@ class Program {
   }
   // The exit status, or -1 when the program has not ended within timeoutMs.
   int WaitExit(int timeoutMs) {
-    uint64_t end = platform::NowMs() + static_cast<uint64_t>(timeoutMs);
     int status = 0;
-    while (platform::NowMs() < end) {
+    for (uint64_t end = platform::NowMs() + static_cast<uint64_t>(timeoutMs);
+         platform::NowMs() < end; platform::SleepMs(20)) {
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
       }
-      platform::SleepMs(20);
     }
     return -1;
   }
 
  private:
   pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
+  int stdin_ = -1, stdout_ = -1;
   bool exited_ = false;
   std::string output_;
 };
@@ -114,10 +110,9 @@ TEST(ReaderSim, AnswersWithItsSettingsAndRelaysStdinThroughTheService) {
   uint8_t model = 0, second = 9;
   EXPECT_EQ(service.QueryCat1Module(&model, &second), 1);
   EXPECT_EQ(model, 0x33);
-  uint8_t method = 9, cache = 9;
   uint16_t port = 0;
   std::string host;
-  EXPECT_EQ(service.GetPlatformInfo(&method, &cache, &port, &host), 0);
+  EXPECT_EQ(service.GetPlatformInfo(nullptr, nullptr, &port, &host), 0);
   EXPECT_EQ(host, "127.0.0.1");
   EXPECT_EQ(port, server.port());
   int usb = 0, cat1 = 0;
@@ -141,6 +136,28 @@ TEST(ReaderSim, AnswersWithItsSettingsAndRelaysStdinThroughTheService) {
   EXPECT_FALSE(std::filesystem::is_symlink(link));
   service.Stop(false);
   unsetenv("OVRA7_DEV_DIR");
+}
+
+// A number out of its range is refused with the reason and the usage on stderr; the range's ends
+// are accepted.
+TEST(ReaderSim, OptionOutOfRangeIsRefusedWithTheUsage) {
+  auto run = [](const std::string& args, int* status) {
+    std::string output;
+    std::FILE* p = popen((std::string(READER_SIM_PATH) + " " + args + " 2>&1").c_str(), "r");
+    char chunk[512];
+    for (size_t n; p && (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) output.append(chunk, n);
+    int raw = p ? pclose(p) : -1;
+    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+  };
+  int status = 0;
+  std::string out = run("--pty --port 65536", &status);
+  EXPECT_EQ(status, 2) << out;
+  EXPECT_EQ(out.rfind("reader-sim: --port: 65536 is not a number from 0 to 65535\nusage: ", 0), 0u)
+      << out;
+  out = run("--pty --port 65535 --version", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out.rfind("reader-sim ", 0), 0u) << out;
 }
 
 }  // namespace

@@ -11,39 +11,33 @@ namespace {
 
 const std::string kDigest = "0123456789ABCDEF0123456789ABCDEF";
 
-TEST(TempName, KeepsOrdinaryNamesAndSplitsAtTheLastDot) {
-  EXPECT_EQ(BuildTempName("http://h/fw/reader.dfu", "D"), "reader_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/fw/reader.v2.dfu", "D"), "reader.v2_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/fw/reader", "D"), "reader_D");
-  EXPECT_EQ(BuildTempName("http://h/fw/", "D"), "_D");
-  EXPECT_EQ(BuildTempName("no-slash-at-all.dfu", "D"), "_D");
-  EXPECT_EQ(BuildTempName("http://h/a/.dfu", "D"), "_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/fw/读卡器.dfu", "D"), "读卡器_D.dfu");
-}
-
-// Signed and versioned links: the query and the fragment, slashes and dots in them included,
-// never reach the name.
-TEST(TempName, QueryAndFragmentStayOutOfTheName) {
-  const struct {
-    const char* url;
-    const char* name;
-  } cases[] = {
+// The name comes from the last path segment, split at its last dot; the query and the fragment
+// (slashes and dots in them included) never reach it, nor does a character that could leave the
+// folder.
+TEST(TempName, LastSegmentSplitAtTheLastDotWithoutQueryOrUnsafeCharacters) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://h/fw/reader.dfu", "reader_D.dfu"},
+      {"http://h/fw/reader.v2.dfu", "reader.v2_D.dfu"},
+      {"http://h/fw/reader", "reader_D"},
+      {"http://h/fw/", "_D"},
+      {"no-slash-at-all.dfu", "_D"},
+      {"http://h/a/.dfu", "_D.dfu"},
+      {"http://h/fw/读卡器.dfu", "读卡器_D.dfu"},
       {"http://host/fw/reader.dfu?x=1", "reader_D.dfu"},
       {"http://host/fw/reader.dfu#top", "reader_D.dfu"},
       {"http://host/fw/reader.dfu?sig=a/b.c&v=2#p/q.r", "reader_D.dfu"},
       {"http://host/fw/reader.dfu#p?q.bin", "reader_D.dfu"},
       {"http://host/get?file=fw.dfu", "get_D"},
       {"http://host/fw/?name=x.dfu", "_D"},
+      {"http://h/..\\..\\evil.dfu", ".._.._evil_D.dfu"},
+      {"http://h/C:evil.dfu", "C_evil_D.dfu"},
+      {"http://h/a*b|c<d>e\"f.dfu", "a_b_c_d_e_f_D.dfu"},
+      {"http://h/a\tb\x01.bin", "a_b__D.bin"},
   };
-  for (const auto& c : cases) EXPECT_EQ(BuildTempName(c.url, "D"), c.name) << c.url;
+  for (const auto& c : cases) EXPECT_EQ(BuildTempName(c.first, "D"), c.second) << c.first;
 }
 
-TEST(TempName, UnsafeCharactersNeverLeaveTheFolder) {
-  EXPECT_EQ(BuildTempName("http://h/..\\..\\evil.dfu", "D"), ".._.._evil_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/C:evil.dfu", "D"), "C_evil_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/a*b|c<d>e\"f.dfu", "D"), "a_b_c_d_e_f_D.dfu");
-  EXPECT_EQ(BuildTempName("http://h/a\tb\x01.bin", "D"), "a_b__D.bin");
-
+TEST(TempName, HostileNamesStayInTheFolder) {
   const char* hostile[] = {"http://h/..\\..\\..\\Windows\\evil.dfu", "http://h/C:\\evil.dfu",
                            "http://h/x:stream.dfu", "http://h/..", "http://h/."};
   for (const char* url : hostile) {
@@ -85,38 +79,34 @@ TEST(TempPath, NonAsciiFolderCountsAsTheSystemCounts) {
 }
 
 TEST(PackageUrl, SchemePortPathAndQuery) {
+  const struct {
+    const char* url;
+    bool secure;
+    const char* host;
+    int port;
+    const char* path;
+  } cases[] = {
+      {"http://example.com/fw/a.dfu?v=2&x=y", false, "example.com", 80, "/fw/a.dfu?v=2&x=y"},
+      {"https://10.0.0.1:8443/p", true, "10.0.0.1", 8443, "/p"},
+      {"https://h/", true, "h", 443, "/"},
+      {"http://h:abc/x", false, "h", 0, "/x"},  // a port that is not a number reads as 0
+      {"http://h:8080x/x", false, "h", 8080, "/x"},
+      {"http://h:70000/x", false, "h", 70000 - 65536, "/x"},  // cut to 16 bits
+      {"http://h:1:2/x", false, "h", 1, "/x"},
+  };
+  for (const auto& c : cases) {
+    PackageUrl u;
+    ASSERT_EQ(ParsePackageUrl(c.url, &u), PackageUrlResult::kOk) << c.url;
+    EXPECT_EQ(u.secure, c.secure) << c.url;
+    EXPECT_EQ(u.host, c.host) << c.url;
+    EXPECT_EQ(u.port, c.port) << c.url;
+    EXPECT_EQ(u.path, c.path) << c.url;
+  }
   PackageUrl u;
-  ASSERT_EQ(ParsePackageUrl("http://example.com/fw/a.dfu?v=2&x=y", &u), PackageUrlResult::kOk);
-  EXPECT_FALSE(u.secure);
-  EXPECT_EQ(u.host, "example.com");
-  EXPECT_EQ(u.port, 80);
-  EXPECT_EQ(u.path, "/fw/a.dfu?v=2&x=y");
-
-  ASSERT_EQ(ParsePackageUrl("https://10.0.0.1:8443/p", &u), PackageUrlResult::kOk);
-  EXPECT_TRUE(u.secure);
-  EXPECT_EQ(u.host, "10.0.0.1");
-  EXPECT_EQ(u.port, 8443);
-  EXPECT_EQ(u.path, "/p");
-
-  ASSERT_EQ(ParsePackageUrl("https://h/", &u), PackageUrlResult::kOk);
-  EXPECT_EQ(u.port, 443);
-  ASSERT_EQ(ParsePackageUrl("http://h:abc/x", &u), PackageUrlResult::kOk);
-  EXPECT_EQ(u.port, 0) << "a port that is not a number reads as 0";
-  ASSERT_EQ(ParsePackageUrl("http://h:8080x/x", &u), PackageUrlResult::kOk);
-  EXPECT_EQ(u.port, 8080);
-  ASSERT_EQ(ParsePackageUrl("http://h:70000/x", &u), PackageUrlResult::kOk);
-  EXPECT_EQ(u.port, 70000 - 65536) << "cut to 16 bits";
-  ASSERT_EQ(ParsePackageUrl("http://h:1:2/x", &u), PackageUrlResult::kOk);
-  EXPECT_EQ(u.host, "h");
-  EXPECT_EQ(u.port, 1);
-
-  EXPECT_EQ(ParsePackageUrl("HTTP://h/x", &u), PackageUrlResult::kNoScheme);
-  EXPECT_EQ(ParsePackageUrl("Https://h/x", &u), PackageUrlResult::kNoScheme);
-  EXPECT_EQ(ParsePackageUrl(" http://h/x", &u), PackageUrlResult::kNoScheme);
-  EXPECT_EQ(ParsePackageUrl("ftp://h/x", &u), PackageUrlResult::kNoScheme);
-  EXPECT_EQ(ParsePackageUrl("http:/", &u), PackageUrlResult::kNoScheme);
-  EXPECT_EQ(ParsePackageUrl("http://host-only", &u), PackageUrlResult::kNoPath);
-  EXPECT_EQ(ParsePackageUrl("https://h:443", &u), PackageUrlResult::kNoPath);
+  for (const char* url : {"HTTP://h/x", "Https://h/x", " http://h/x", "ftp://h/x", "http:/"})
+    EXPECT_EQ(ParsePackageUrl(url, &u), PackageUrlResult::kNoScheme) << url;
+  for (const char* url : {"http://host-only", "https://h:443"})
+    EXPECT_EQ(ParsePackageUrl(url, &u), PackageUrlResult::kNoPath) << url;
 }
 
 std::string Request(const std::string& label, const std::string& after) {
@@ -138,11 +128,12 @@ TEST(DownloadRequestParse, LabelDigestUrlAndFlag) {
   EXPECT_EQ(r.url, "http://h/a.dfu");
   EXPECT_EQ(r.enterDfu, 0);
 
-  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 1")).enterDfu, 1);
-  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 1")).url, "http://h/a.dfu");
+  r = Parse(Request("fw", "http://h/a.dfu 1"));
+  EXPECT_EQ(r.enterDfu, 1);
+  EXPECT_EQ(r.url, "http://h/a.dfu");
+  EXPECT_EQ(r.label, "fw");
   EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 0")).enterDfu, 0);
   EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu ")).enterDfu, 0);
-  EXPECT_EQ(Parse(Request("fw", "http://h/a.dfu 1")).label, "fw");
   EXPECT_TRUE(Parse(Request("", "http://h/a")).complete()) << "an empty label still counts";
 }
 

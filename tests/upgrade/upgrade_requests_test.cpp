@@ -2,11 +2,7 @@
 // in-memory serial cable, with packages from the loopback HTTP server.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <mutex>
-#include <sstream>
 
 #include "log/log.h"
 #include "platform/clock.h"
@@ -16,21 +12,15 @@
 #include "support/serial_cable.h"
 #include "support/simulated_reader.h"
 #include "support/temp_folder.h"
-#include "upgrade/md5.h"
 #include "upgrade/package_cache.h"
+#include "upgrade_helpers.h"
 
+namespace upgradetest {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
-Bytes Digest(const Bytes& bytes) {
-  Md5Context context;
-  md5Init(&context);
-  md5Update(&context, bytes.data(), static_cast<uint32_t>(bytes.size()));
-  md5Final(&context);
-  return Bytes(context.digest, context.digest + 16);
-}
+Bytes Digest(const Bytes& bytes) { return upgradetest::Digest(bytes.data(), bytes.size()); }
 
 // 0D + label + " " + 16 digest bytes + separator + url + tail.
 Bytes DownloadOrder(const std::string& label, const Bytes& digest, const std::string& url,
@@ -65,28 +55,15 @@ Bytes Status(uint8_t state, uint32_t bytes) {
           static_cast<uint8_t>(bytes >> 24)};
 }
 
-struct Announced {
-  std::mutex lock;
-  std::vector<std::string> paths;
-  static void Called(void* context, const char* path) {
-    auto* self = static_cast<Announced*>(context);
-    std::lock_guard<std::mutex> hold(self->lock);
-    self->paths.push_back(path);
-  }
-  std::vector<std::string> taken() {
-    std::lock_guard<std::mutex> hold(lock);
-    return paths;
-  }
-};
-
 class UpgradeRequestsTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(http_.available()) << "run through ctest: the HTTP servers wrap this test";
     ovra7log::SetLogDirForTesting(folder_.dir());
     LogEnabled = 1;
-    service_ = std::make_unique<Ovra7Service>(
-        &announced_, &Announced::Called, [this](int n, int baud) { return ports_.Open(n, baud); });
+    service_ =
+        std::make_unique<Ovra7Service>(&announced_, &CallbackRecord::Called,
+                                       [this](int n, int baud) { return ports_.Open(n, baud); });
     service_->downloader()->setTempDirForTesting(folder_.dir());
     reader_ = std::make_unique<testsupport::SimulatedReader>(ports_.Add(3).ReaderEnd());
     ASSERT_EQ(service_->Start(3, {"自动"}), 1);
@@ -125,26 +102,23 @@ class UpgradeRequestsTest : public testing::Test {
   testsupport::TempFolder folder_;
   testsupport::LoopbackHttpServer http_;
   testsupport::FakePorts ports_;
-  Announced announced_;
+  CallbackRecord announced_;
   std::unique_ptr<Ovra7Service> service_;
   std::unique_ptr<testsupport::SimulatedReader> reader_;
 };
 
 TEST_F(UpgradeRequestsTest, MalformedOrdersAreAnsweredAsIdlePolls) {
   EXPECT_EQ(Poll(), (Bytes{0x0D, 0x01}));
-  Bytes digest(16, 0xAB);
-  Bytes noSpace{0x0D, 'a', 'b', 'c'};
-  Bytes shortDigest{0x0D, 'f', 'w', ' '};
+  Bytes shortDigest{0x0D, 'f', 'w', ' '}, garbage{0x0D};
   shortDigest.insert(shortDigest.end(), 16, 0x11);
-  Bytes emptyUrl = DownloadOrder("fw", digest, "", " 1");
-  Bytes hugeLabel = DownloadOrder(std::string(1900, 'L'), digest, "");
-  Bytes garbage{0x0D};
   // Garbage without a space has no label, so it can never read as an order.
   for (int i = 0; i < 600; ++i) {
     uint8_t b = static_cast<uint8_t>((i * 131) ^ 0x5A);
     garbage.push_back(b == ' ' ? 0 : b);
   }
-  for (const Bytes& request : {noSpace, shortDigest, emptyUrl, hugeLabel, garbage}) {
+  for (const Bytes& request : {Bytes{0x0D, 'a', 'b', 'c'}, shortDigest, garbage,
+                               DownloadOrder("fw", Bytes(16, 0xAB), "", " 1"),
+                               DownloadOrder(std::string(1900, 'L'), Bytes(16, 0xAB), "")}) {
     EXPECT_EQ(Ask(request), (Bytes{0x0D, 0x01})) << request.size() << " bytes";
   }
 }
@@ -152,15 +126,9 @@ TEST_F(UpgradeRequestsTest, MalformedOrdersAreAnsweredAsIdlePolls) {
 TEST_F(UpgradeRequestsTest, OrderPollDoneThenIdleAndChunksOfThePackage) {
   Bytes package = testsupport::PatternBytes(50000, 11);
   ASSERT_TRUE(http_.put("reader.bin", package));
-  std::string url = http_.url("slow", "reader.bin");
-
-  EXPECT_EQ(Ask(DownloadOrder("fw", Digest(package), url)), Status(1, 0));
-  // A second order while 1 leaves the running download alone.
-  Bytes second = Ask(DownloadOrder("other", Bytes(16, 0), http_.url("files", "x.bin")));
-  ASSERT_EQ(second.size(), 7u);
-  EXPECT_EQ(second[2], 1);
-  Bytes done = PollUntilFinal();
-  EXPECT_EQ(done, Status(0, 50000));
+  EXPECT_EQ(Ask(DownloadOrder("fw", Digest(package), http_.url("slow", "reader.bin"))),
+            Status(1, 0));
+  EXPECT_EQ(PollUntilFinal(), Status(0, 50000));
   EXPECT_EQ(Poll(), (Bytes{0x0D, 0x01}));
 
   Bytes first = Ask(ChunkRequest(0, 512));
@@ -168,6 +136,7 @@ TEST_F(UpgradeRequestsTest, OrderPollDoneThenIdleAndChunksOfThePackage) {
   EXPECT_EQ(Bytes(first.begin(), first.begin() + 8),
             (Bytes{0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}));
   EXPECT_TRUE(std::equal(first.begin() + 8, first.end(), package.begin()));
+  EXPECT_NE(ReadText(ovra7log::CurrentLogPath()).find(" GetData 0 512\n"), std::string::npos);
 
   // The whole package in 1024-byte chunks, the last one short.
   Bytes rebuilt;
@@ -203,57 +172,33 @@ TEST_F(UpgradeRequestsTest, OrderTextsInTheReadersCodePageReadAsUtf8) {
   std::string digestHex;
   for (int i = 0; i < 16; ++i) digestHex += "5A";
   EXPECT_EQ(fs::u8path(temp).filename().u8string(), "读卡器_" + digestHex + ".bin");
-  std::ifstream in(fs::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
-  std::stringstream log;
-  log << in.rdbuf();
-  EXPECT_NE(log.str().find("procDownload 4 固件 5a5a"), std::string::npos) << log.str();
+  const std::string log = ReadText(ovra7log::CurrentLogPath());
+  EXPECT_NE(log.find("procDownload 4 固件 5a5a"), std::string::npos) << log;
   PollUntilFinal();
 }
 
-TEST_F(UpgradeRequestsTest, LargestChunkFillsAWholeFrame) {
+// The flag " 1" reaches the downloader: the package is copied to the cache and announced.
+TEST_F(UpgradeRequestsTest, LargestChunkFillsAWholeFrameAndFlagOneAnnouncesThePackage) {
   Bytes package = testsupport::PatternBytes(70000, 12);
-  ASSERT_TRUE(http_.put("big.bin", package));
-  EXPECT_EQ(Ask(DownloadOrder("fw", Digest(package), http_.url("files", "big.bin"))), Status(1, 0));
+  ASSERT_TRUE(http_.put("big.dfu", package));
+  const std::string cached =
+      PackageCacheFolder() + platform::PathSeparator() + "big_" + Md5Hex(package, true) + ".dfu";
+  std::error_code ignored;
+  fs::remove(fs::u8path(cached), ignored);
+  EXPECT_EQ(Ask(DownloadOrder("fw", Digest(package), http_.url("files", "big.dfu"), " 1")),
+            Status(1, 0));
   EXPECT_EQ(PollUntilFinal(), Status(0, 70000));
   Bytes reply = Ask(ChunkRequest(100, 65526));
   ASSERT_EQ(reply.size(), 65534u);
   EXPECT_TRUE(std::equal(reply.begin() + 8, reply.end(), package.begin() + 100));
-}
-
-TEST_F(UpgradeRequestsTest, FlagOneCopiesToTheCacheAndAnnouncesTheTemporaryPath) {
-  Bytes package = testsupport::PatternBytes(9000, 13);
-  ASSERT_TRUE(http_.put("flash.dfu", package));
-  std::string url = http_.url("files", "flash.dfu");
-  std::string name = "flash_" + [&] {
-    char hex[33] = {0};
-    Bytes d = Digest(package);
-    toHex(hex, d.data(), 16);
-    std::string s = hex;
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-  }() + ".dfu";
-  std::string cached = PackageCacheFolder() + platform::PathSeparator() + name;
-  std::error_code ignored;
-  fs::remove(fs::u8path(cached), ignored);
-
-  // " 0" is not the flag.
-  EXPECT_EQ(Ask(DownloadOrder("fw", Digest(package), url, " 0")), Status(1, 0));
-  EXPECT_EQ(PollUntilFinal(), Status(0, 9000));
-  EXPECT_FALSE(fs::exists(fs::u8path(cached)));
-  EXPECT_TRUE(announced_.taken().empty());
   char temp[kPackagePathBufferSize];
   ASSERT_TRUE(service_->downloader()->makeTempPath(temp, sizeof(temp)));
-  fs::remove(fs::u8path(temp), ignored);
-
-  EXPECT_EQ(Ask(DownloadOrder("fw", Digest(package), url, " 1")), Status(1, 0));
-  EXPECT_EQ(PollUntilFinal(), Status(0, 9000));
   uint64_t deadline = platform::NowMs() + 10000;
   while (announced_.taken().empty() && platform::NowMs() < deadline) platform::SleepMs(10);
-  ASSERT_EQ(announced_.taken().size(), 1u);
-  EXPECT_EQ(announced_.taken()[0], std::string(temp));
-  EXPECT_TRUE(fs::exists(fs::u8path(cached)));
-  EXPECT_EQ(fs::file_size(fs::u8path(cached)), 9000u);
+  EXPECT_EQ(announced_.taken(), std::vector<std::string>{temp});
+  EXPECT_EQ(fs::file_size(fs::u8path(cached), ignored), 70000u);
   fs::remove(fs::u8path(cached), ignored);
 }
 
 }  // namespace
+}  // namespace upgradetest

@@ -16,10 +16,7 @@ namespace {
 TEST(PosixSerialPort, RefusesWhatIsNotATerminalOrAnUnsupportedRate) {
   testsupport::TempFolder folder;
   std::string file = folder.file("plain");
-  {
-    int fd = open(file.c_str(), O_CREAT | O_WRONLY, 0600);
-    close(fd);
-  }
+  close(open(file.c_str(), O_CREAT | O_WRONLY, 0600));
   EXPECT_FALSE(platform::OpenSerialDevice(file, 115200));
   EXPECT_FALSE(platform::OpenSerialDevice(folder.file("missing"), 115200));
   EXPECT_FALSE(platform::OpenSerialDevice("", 115200));

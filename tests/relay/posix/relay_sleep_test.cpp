@@ -5,11 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
-#include <condition_variable>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "relay/relay_fixture.h"
@@ -58,6 +54,7 @@ class RelaySleepTest : public RelayTest {
 };
 
 TEST_F(RelaySleepTest, IdleRelayTakesNoProcessorTimeAndWakesForTheServersClose) {
+  ShortWaits();
   StartOn(1);
   Link();
   ExpectTheIdleRelayRests();
@@ -89,8 +86,7 @@ TEST_F(RelaySleepTest, PortThatHangsUpAfterStopIsNotReported) {
   ASSERT_TRUE(reader_->SendConnectRequest());
   ASSERT_TRUE(WaitInTheResolver());
   std::thread stopper([&] { service_->Stop(false); });
-  for (int i = 0; i < 5000 && service_->IsRunning(); ++i) platform::SleepMs(2);
-  EXPECT_EQ(service_->IsRunning(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return service_->IsRunning() == 0; }));
   reader_.reset();  // the port hangs up while the relay thread is still in the connect
   release_ = true;
   stopper.join();
@@ -110,32 +106,19 @@ struct HangUpMoment {
 class RelayHangUpTest : public RelaySleepTest, public testing::WithParamInterface<HangUpMoment> {};
 
 TEST_P(RelayHangUpTest, PortThatHangsUpEndsTheServiceAndIsReportedOnce) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int reports = 0;
-  service_->SetPortLostCallback([&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    ++reports;
-    changed.notify_all();
-  });
+  std::atomic<int> reports{0};
+  service_->SetPortLostCallback([&] { ++reports; });
   StartOn(1);
   ASSERT_TRUE(reader_->SendRaw(GetParam().sent));
   // A pty drops what was not read yet when it hangs up: the relay must have taken the bytes.
-  for (int i = 0; i < 5000 && faults_->readsBegun < GetParam().readsBegun; ++i)
-    platform::SleepMs(2);
-  ASSERT_GE(faults_->readsBegun, GetParam().readsBegun);
+  ASSERT_TRUE(WaitUntil([&] { return faults_->readsBegun >= GetParam().readsBegun; }));
   reader_.reset();  // the port hangs up
-  std::unique_lock<std::mutex> lock(mutex);
-  ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return reports > 0; }))
-      << "the hang-up was not reported";
-  lock.unlock();
+  ASSERT_TRUE(WaitUntil([&] { return reports > 0; }, 30000)) << "the hang-up was not reported";
   EXPECT_EQ(service_->IsRunning(), 0);
   ExpectStopReturns();
   EXPECT_TRUE(LogHas("com port hung up"));
-  for (const std::string trace : {"read head failed", "read body failed"}) {
+  for (const std::string trace : {"read head failed", "read body failed"})
     EXPECT_EQ(LogHas(trace), trace == GetParam().trace) << trace;
-  }
-  lock.lock();
   EXPECT_EQ(reports, 1);
 }
 

@@ -1,8 +1,7 @@
-// Windows serial peer: asks the helper process (wine/serial_peer.py, found through
-// OVRA7_SERIAL_PEER) to map COMn to a pty, then drives the pty over two loopback connections.
+// The serial peer's client: asks the helper process (serial_peer.py, reached through
+// OVRA7_SERIAL_PEER) to make port n a pty, then drives the pty over two loopback connections.
+// The same on Linux and under wine.
 #include "platform/serial_peer.h"
-
-#include <windows.h>
 
 #include <cstdlib>
 
@@ -28,39 +27,32 @@ platform::SocketHandle ConnectLoopback(int port) {
 }
 
 bool SendAll(platform::SocketHandle s, const uint8_t* data, int n) {
-  int done = 0;
-  while (done < n) {
-    int k = platform::Send(s, data + done, n - done);
+  for (int done = 0, k = 0; done < n; done += k) {
+    k = platform::Send(s, data + done, n - done);
     if (k <= 0) return false;
-    done += k;
   }
   return true;
 }
 
-// One reply line of the control connection, without its newline; empty on failure.
-std::string ReadLine(platform::SocketHandle s) {
-  std::string line;
+// Sends one command line; the reply line without its newline, empty on failure.
+std::string Command(platform::SocketHandle s, const std::string& text) {
+  std::string line = text + "\n", reply;
+  if (!SendAll(s, reinterpret_cast<const uint8_t*>(line.data()), static_cast<int>(line.size()))) {
+    return reply;
+  }
   uint8_t c = 0;
   while (platform::WaitReadable(s, 5000000) > 0 && platform::Receive(s, &c, 1) == 1) {
-    if (c == '\n') return line;
-    line += static_cast<char>(c);
+    if (c == '\n') return reply;
+    reply += static_cast<char>(c);
   }
   return std::string();
 }
 
-std::string Command(platform::SocketHandle s, const std::string& text) {
-  std::string line = text + "\n";
-  if (!SendAll(s, reinterpret_cast<const uint8_t*>(line.data()), static_cast<int>(line.size()))) {
-    return std::string();
-  }
-  return ReadLine(s);
-}
-
-class ComPeer : public SerialPeer {
+class PtyPeer : public SerialPeer {
  public:
-  ComPeer(platform::SocketHandle control, platform::SocketHandle data)
-      : control_(control), data_(data) {}
-  ~ComPeer() override {
+  PtyPeer(platform::SocketHandle control, platform::SocketHandle data, bool shared)
+      : control_(control), data_(data), shared_(shared) {}
+  ~PtyPeer() override {
     platform::CloseSocket(data_);
     platform::CloseSocket(control_);
   }
@@ -75,18 +67,13 @@ class ComPeer : public SerialPeer {
   }
 
   std::string LineSettings() override { return Command(control_, "line"); }
-
   void Vanish() override { Command(control_, "vanish"); }
-
-  bool RefusesSecondOpen() const override {
-    // Windows keeps COM devices exclusive; wine does not enforce a zero share mode on them.
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return !(ntdll && GetProcAddress(ntdll, "wine_get_version"));
-  }
+  bool RefusesSecondOpen() const override { return !shared_; }
 
  private:
   platform::SocketHandle control_;
   platform::SocketHandle data_;
+  bool shared_;
 };
 
 }  // namespace
@@ -94,7 +81,7 @@ class ComPeer : public SerialPeer {
 std::unique_ptr<SerialPeer> SerialPeer::Create(int n, std::string* why) {
   const char* port = std::getenv("OVRA7_SERIAL_PEER");
   if (!port || !*port) {
-    *why = "OVRA7_SERIAL_PEER is not set: run through wine/run_with_peer.sh";
+    *why = "OVRA7_SERIAL_PEER is not set: run through run_with_peer.sh";
     return nullptr;
   }
   platform::SocketHandle control = ConnectLoopback(std::atoi(port));
@@ -103,18 +90,15 @@ std::unique_ptr<SerialPeer> SerialPeer::Create(int n, std::string* why) {
     return nullptr;
   }
   std::string reply = Command(control, "open " + std::to_string(n));
-  if (reply.compare(0, 3, "ok ") != 0) {
-    *why = "serial peer refused COM" + std::to_string(n) + ": " + reply;
-    platform::CloseSocket(control);
-    return nullptr;
-  }
-  platform::SocketHandle data = ConnectLoopback(std::atoi(reply.c_str() + 3));
+  platform::SocketHandle data = reply.compare(0, 3, "ok ") == 0
+                                    ? ConnectLoopback(std::atoi(reply.c_str() + 3))
+                                    : platform::kInvalidSocket;
   if (data == platform::kInvalidSocket) {
-    *why = "serial peer data connection failed";
+    *why = "serial peer refused port " + std::to_string(n) + ": " + reply;
     platform::CloseSocket(control);
     return nullptr;
   }
-  return std::make_unique<ComPeer>(control, data);
+  return std::make_unique<PtyPeer>(control, data, reply.find(" shared") != std::string::npos);
 }
 
 }  // namespace testsupport

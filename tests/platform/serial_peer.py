@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-# The far end of a COM port for the Windows serial tests under wine: makes COMn a pty in the wine
-# prefix and carries its bytes to a loopback TCP connection that the test exe drives.
+# The far end of a serial port for the serial tests: makes port n a pty linked into a device
+# folder (natively ttyACM<n-1>, under wine the prefix's comN) and carries its bytes to a loopback
+# TCP connection that the test exe drives. Usage: serial_peer.py PORTFILE LINKDIR linux|wine
 #
-# Control connection (lines):  "open N" -> "ok DATAPORT" (COMn now exists; connect to DATAPORT
-# for the bytes);  "line" -> the slave's line settings, e.g. "115200 8N1 raw";  "vanish" -> the
+# Control connection (lines):  "open N" -> "ok DATAPORT" (port n now exists; connect to DATAPORT
+# for the bytes; " shared" follows where the system lets a held port open twice, as wine does);
+# "line" -> the slave's line settings, e.g. "115200 8N1 raw";  "vanish" -> the
 # pty is destroyed ("ok"), as when the reader is unplugged.  Closing the control connection
 # removes the port.  The listening port is written to the file named by the first argument.
 import os
@@ -13,7 +15,7 @@ import sys
 import termios
 import tty
 
-PREFIX = os.environ["WINEPREFIX"]
+LINKS, STYLE = sys.argv[2], sys.argv[3]
 SPEEDS = {getattr(termios, "B%d" % b): b for b in (1200, 2400, 4800, 9600, 19200, 38400,
                                                     57600, 115200, 230400, 460800, 921600)}
 
@@ -37,11 +39,19 @@ class Port:
     """One pty standing in for COMn, with its data connection."""
 
     def __init__(self, number):
-        self.link = os.path.join(PREFIX, "dosdevices", "com%d" % number)
+        name = "com%d" % number if STYLE == "wine" else "ttyACM%d" % (number - 1)
+        self.link = os.path.join(LINKS, name)
         self.master, self.slave = os.openpty()
-        # The slave starts raw at 9600 7E2 so that the test sees what the exe itself set.
-        tty.setraw(self.slave)
+        # The slave starts at 9600 7E2, so that the test sees what the port's open set: cooked
+        # natively, raw under wine (whose serial driver leaves the terminal modes alone).
         attrs = termios.tcgetattr(self.slave)
+        if STYLE == "wine":
+            tty.setraw(self.slave)
+            attrs = termios.tcgetattr(self.slave)
+        else:
+            attrs[0] |= termios.IXON | termios.ICRNL
+            attrs[1] |= termios.OPOST
+            attrs[3] |= termios.ICANON | termios.ECHO | termios.ISIG
         attrs[2] = (attrs[2] & ~termios.CSIZE) | termios.CS7 | termios.PARENB | termios.CSTOPB
         attrs[4] = attrs[5] = termios.B9600
         termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
@@ -120,7 +130,8 @@ def main():
                         if entry[1]:
                             entry[1].close()
                         entry[1] = Port(int(words[1]))
-                        s.sendall(b"ok %d\n" % entry[1].listener.getsockname()[1])
+                        shared = b" shared" if STYLE == "wine" else b""
+                        s.sendall(b"ok %d%s\n" % (entry[1].listener.getsockname()[1], shared))
                     elif words[0] == "line":
                         p = entry[1]
                         text = line_settings(p.slave) if p and p.slave is not None else "gone"

@@ -362,9 +362,13 @@ class FakeLogind {
     ready_ = true;
     thread_ = std::thread([this] {
       while (!stop_) {
+        const int sleeping = sleep_.exchange(-1);  // the bus is this thread's alone
+        if (sleeping >= 0)
+          sd_bus_emit_signal(bus_, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                             "PrepareForSleep", "b", sleeping);
         while (sd_bus_process(bus_, nullptr) > 0) {
         }
-        sd_bus_wait(bus_, 50 * 1000);
+        sd_bus_wait(bus_, 20 * 1000);
       }
     });
   }
@@ -376,6 +380,8 @@ class FakeLogind {
     if (pid_ > 0) kill(pid_, SIGTERM);
   }
   bool ready() const { return ready_; }
+  // logind announces the machine going to sleep (true) or waking (false).
+  void PrepareForSleep(bool sleeping) { sleep_ = sleeping ? 1 : 0; }
   const std::string& address() const { return address_; }
   std::vector<std::string> request() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -403,6 +409,7 @@ class FakeLogind {
     {
       std::lock_guard<std::mutex> lock(fake->mutex_);
       fake->request_ = {what, who, why, mode};
+      if (fake->held_ >= 0) close(fake->held_);
       fake->held_ = ends[0];
     }
     int r = sd_bus_reply_method_return(call, "h", ends[1]);
@@ -416,6 +423,7 @@ class FakeLogind {
   int pid_ = -1;
   bool ready_ = false;
   std::atomic<bool> stop_{false};
+  std::atomic<int> sleep_{-1};
   std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> request_;
@@ -446,4 +454,29 @@ TEST(PosixDesktop, SessionEndBlockHoldsALogindBlockInhibitorUntilReleased) {
   // No bus at all: no block, and no wait.
   ScopedEnv none("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + std::string("/nonexistent/bus"));
   EXPECT_EQ(nullptr, platform::BlockSessionEnd("x"));
+}
+
+// The monitor holds a "delay" sleep inhibitor while awake, so that logind waits for the window
+// to tell the reader: the suspend is reported, then let go; the resume reported and taken again.
+TEST(PosixDesktop, SuspendIsReportedUnderADelayInhibitorTakenAgainOnResume) {
+  FakeLogind logind;
+  ASSERT_TRUE(logind.ready()) << "dbus-daemon is needed (package dbus-daemon)";
+  testsupport::TempFolder temp;
+  ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", logind.address());
+  ScopedEnv dev("OVRA7_DEV_DIR", temp.dir());
+  EventLog power;
+  auto monitor = platform::StartDesktopEventMonitor(nullptr, [&](int kind) { power.Add(kind); });
+  ASSERT_TRUE(monitor);
+  EXPECT_EQ(logind.request(), (std::vector<std::string>{"sleep", "Ovra7Server",
+                                                        "tell the card reader before suspend",
+                                                        "delay"}));
+  EXPECT_TRUE(logind.Held(100));
+  logind.PrepareForSleep(true);
+  EXPECT_EQ(power.First(1), std::vector<int>{platform::kPowerSuspend});
+  EXPECT_FALSE(logind.Held(5000));
+  logind.PrepareForSleep(false);
+  EXPECT_EQ(power.First(2),
+            (std::vector<int>{platform::kPowerSuspend, platform::kPowerResumeAutomatic}));
+  for (int i = 0; i < 500 && !logind.Held(0); ++i) usleep(10000);
+  EXPECT_TRUE(logind.Held(100));
 }

@@ -67,47 +67,46 @@ std::string ReadAll(const std::string& path) {
 }  // namespace
 
 // TryExec names the executable, so that the session skips the entry once the program is
-// removed; Icon is the one the package installs.
-TEST(PosixDesktop, AutostartEntryHoldsTheQuotedPathAndTogglesBothWays) {
-  testsupport::TempFolder temp;
-  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
-  EXPECT_FALSE(app::IsAutostartRegistered());
-  EXPECT_TRUE(app::ToggleAutostartRegistration(true));
-  std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
-  EXPECT_NE(std::string::npos, entry.find("\nExec=\"" + platform::ExecutablePath() + "\"\n"));
-  EXPECT_NE(std::string::npos, entry.find("\nTryExec=" + platform::ExecutablePath() + "\n"));
-  EXPECT_NE(std::string::npos, entry.find("\nIcon=ovra7server\n")) << entry;
-  EXPECT_TRUE(app::IsAutostartRegistered());
-  // Some other command still counts as registered; the click removes it.
-  ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/elsewhere/ovra7server\""));
-  EXPECT_FALSE(app::ToggleAutostartRegistration(false));
-  EXPECT_FALSE(app::IsAutostartRegistered());
-}
-
-// The desktop's launcher reads a quoted argument with its own escapes: a path holding them (or a
-// line end, which would otherwise add keys to the entry) is written so that it reads back whole.
-TEST(PosixDesktop, AutostartEntryEscapesWhatTheLauncherWouldReadOtherwise) {
-  testsupport::TempFolder temp;
-  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
-  ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/opt/a $b\"c`d\\e%f\nTerminal=true/x\""));
-  std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
-  EXPECT_NE(std::string::npos,
-            entry.find("Exec=\"/opt/a \\\\$b\\\\\"c\\\\`d\\\\\\\\e%%f\\nTerminal=true/x\"\n"))
-      << entry;
-  EXPECT_NE(std::string::npos, entry.find("\nTryExec=/opt/a $b\"c`d\\\\e%f\\nTerminal=true/x\n"))
-      << entry;
-  EXPECT_EQ(std::string::npos, entry.find("\nTerminal=true/x")) << entry;
-  EXPECT_NE(std::string::npos, entry.find("\nTerminal=false\n")) << entry;
-}
-
-// An executable path that cannot be had registers nothing: an entry with an empty quoted
-// command would start nothing at the next logon and would read as registered.
-TEST(PosixDesktop, UnknownExecutablePathWritesNothingAndLeavesTheBoxClear) {
-  testsupport::TempFolder temp;
-  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
-  EXPECT_FALSE(app::ToggleAutostartRegistration(true, ""));
-  EXPECT_FALSE(app::IsAutostartRegistered());
-  EXPECT_FALSE(std::filesystem::exists(temp.file("autostart/OvraNetService.desktop")));
+// removed; Icon is the one the package installs. The desktop's launcher reads a quoted argument
+// with its own escapes: a path holding them (or a line end, which would otherwise add keys to
+// the entry) is written so that it reads back whole. A path that cannot be had registers
+// nothing: an entry with an empty quoted command would start nothing and read as registered.
+TEST(PosixDesktop, AutostartEntryHoldsThePathEscapedForTheLauncherAndTogglesBothWays) {
+  struct Case {
+    std::string path, exec, tryExec;  // exec empty: no entry
+  };
+  const std::string self = platform::ExecutablePath();
+  const Case cases[] = {
+      {self, "\nExec=\"" + self + "\"\n", "\nTryExec=" + self + "\n"},
+      {"/opt/a $b\"c`d\\e%f\nTerminal=true/x",
+       "\nExec=\"/opt/a \\\\$b\\\\\"c\\\\`d\\\\\\\\e%%f\\nTerminal=true/x\"\n",
+       "\nTryExec=/opt/a $b\"c`d\\\\e%f\\nTerminal=true/x\n"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    testsupport::TempFolder temp;
+    ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
+    EXPECT_FALSE(app::IsAutostartRegistered());
+    // The program's own path is the one the box's click takes.
+    EXPECT_EQ(!c.exec.empty(), c.path == self ? app::ToggleAutostartRegistration(true)
+                                              : app::ToggleAutostartRegistration(true, c.path));
+    EXPECT_EQ(!c.exec.empty(), app::IsAutostartRegistered());
+    const std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
+    if (c.exec.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(temp.file("autostart/OvraNetService.desktop")));
+      continue;
+    }
+    EXPECT_NE(std::string::npos, entry.find(c.exec)) << entry;
+    EXPECT_NE(std::string::npos, entry.find(c.tryExec)) << entry;
+    EXPECT_NE(std::string::npos, entry.find("\nIcon=ovra7server\n")) << entry;
+    EXPECT_NE(std::string::npos, entry.find("\nTerminal=false\n")) << entry;
+    EXPECT_EQ(std::string::npos, entry.find("\nTerminal=true")) << entry;
+    // Some other command still counts as registered; the click removes it.
+    ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/elsewhere/ovra7server\""));
+    EXPECT_FALSE(app::ToggleAutostartRegistration(false, c.path));
+    EXPECT_FALSE(app::IsAutostartRegistered());
+  }
 }
 
 int ModeOf(const std::string& path) {

@@ -2,8 +2,9 @@
 """End to end on Linux: ovra7server --headless finds a reader in a fake sysfs tree, opens its
 node (OVRA7_DEV_DIR links it to the pty of tools/reader-sim), takes the platform address from
 the reader, serves its connect request against a loopback card server, relays both ways, obeys
---control, shows its window on a second start, and on SIGTERM tells the reader
-DisconnectPlatform before the port closes. Exit 77 when reader-sim is not built.
+--control (its usage errors: tests/packaging), shows its window on a second start, and on
+SIGTERM tells the reader DisconnectPlatform before the port closes. Exit 77 when reader-sim is
+not built.
 
 Every step waits for what it needs (the reader asks to connect only once the program has read
 the platform address, however long its start takes); time-outs only decide when to give up."""
@@ -63,20 +64,14 @@ def run(args):
     try:
         check(wait_for(lambda: "SetNetworkMode" in reader.err.text(), BOUND),
               "the service started by itself: Cat1 query, platform read, network mode")
-        order = [reader.err.text().find(n) for n in
-                 ("QueryCat1Module", "GetPlatformInfo", "SetNetworkMode")]
-        check(-1 not in order and order == sorted(order), "start sequence in order")
         check(wait_for(lambda: "connect result 00 00" in reader.err.text(), BOUND),
               "the reader's connect request was served with the platform address")
         relay_both_ways(reader, b"hello from the reader\n", b"answer from the server", "the reader")
 
         code, out, _ = control("status")
         check(code == 0 and out.lstrip("-").isdigit(), "--control status prints a result: " + out)
-        code, out, _ = control("mode", "3")
-        check(code == 2 and out == "", "--control mode 3 is a usage error (exit 2), not sent")
         code, out, _ = control("mode", "1")
         check(code == 0 and out == "1", "--control mode 1 gives 1")
-        check(control("bogus")[0] == 2, "--control with a bad command is a usage error (exit 2)")
         # No USB device here: the pending check finds no reader in DFU mode and runs no dialog.
         code, out, err = control("upgrade")
         check(code == 1 and out == "" and "no reader in DFU mode found" in err,
@@ -105,7 +100,6 @@ def run(args):
         check(program.returncode == 0, "SIGTERM ends the program cleanly")
         check(wait_for(lambda: reader.err.text().count("DisconnectPlatform") > frames_before,
                        BOUND), "SIGTERM told the reader DisconnectPlatform before the port closed")
-        check(control("status")[0] == 3, "--control without a running instance exits 3")
         check(control("upgrade")[0] == 3, "--control upgrade without a running instance exits 3")
         check(not os.path.exists(os.path.join(sandbox.run, "ovra7server.sock")),
               "the control socket is gone")

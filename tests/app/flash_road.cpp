@@ -1,10 +1,15 @@
-// The road of an upgrade through a real window system: what the Win32 and Qt suites share.
+// The road of an upgrade: what the headless, Win32 and Qt suites share.
 #include "flash_road.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+
+#include <filesystem>
 #include <utility>
 
+#include "app/main_window_template.h"
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/port_names.h"
@@ -56,7 +61,7 @@ void FlashRoad::Start() {
   ASSERT_TRUE(http_.available()) << "run through ctest: the HTTP servers wrap this test";
   ovra7log::SetLogDirForTesting(folder_.dir());
   platform::SetReaderUsbHostForTesting(&usbReader_);
-  testsupport::SimulatedReader* reader = PlugReader();
+  testsupport::SimulatedReader* reader = first_ = PlugReader();
 
   window_ = std::make_unique<app::COvra7ServerDlg>(
       SimulatedEnvironment(folder_.file("OvraNetService"), ports_, listed_));
@@ -75,21 +80,28 @@ void FlashRoad::Start() {
   const Bytes notice = {0x01, 0x3F, 0x02, ':', 'U', 'p', 'g', 'r', 'a', 'd', 'e', ':', 0x03};
   ASSERT_TRUE(server_.Send(notice));
   ASSERT_TRUE(reader->WaitRelayed(notice.size(), 10000));
+  ASSERT_EQ(reader->Relayed(), notice);
   firmware_ = testsupport::Pattern(65536, 17);
   ASSERT_EQ(OrderAndPoll(*reader, http_, PackageFile(firmware_)), 0);
+  char temp[kPackagePathBufferSize];
+  ASSERT_TRUE(window_->service().downloader()->makeTempPath(temp, sizeof temp));
+  tempPath_ = temp;
   startMs_ = platform::NowMs();
 }
 
 void FlashRoad::Tick() {
   if (platform::NowMs() - startMs_ > 180000) {
-    timedOut_ = true;
+    timedOut_ = ended_ = true;
     if (device_) device_->Release();
     ui::PostQuit(1);
     return;
   }
   FlashDialogView view;
   if (!windowSystem_.read(&view)) {
-    if (sawDialog_) ui::PostQuit(0);  // the dialog has been closed
+    if (sawDialog_ && !ended_) {  // the dialog has been closed
+      ended_ = true;
+      ui::PostQuit(0);
+    }
     return;
   }
   if (!sawDialog_) {
@@ -100,7 +112,7 @@ void FlashRoad::Tick() {
     listed_.clear();
     window_->PostDeviceChange(ui::kDeviceRemoveComplete);  // as the system tells the window
     testsupport::SimDfuOptions o;
-    o.writePollMs = 20;
+    o.writePollMs = windowSystem_.writePollMs;
     o.holdAfterBytes = 32768;
     device_ = bus_.AddAfterListings(o, 3);
   }
@@ -133,7 +145,10 @@ void FlashRoad::Check() {
   std::vector<uint8_t> flash;
   ASSERT_TRUE(device_->Read(0x08000000, static_cast<uint32_t>(firmware_.size()), &flash));
   EXPECT_TRUE(flash == firmware_) << "the reader's flash differs from the package";
-  EXPECT_EQ(usbReader_.hidOpens, 0);
+  EXPECT_EQ(first_->CountFrames(0x0F), 1u);  // told to enter DFU mode over the serial link
+  EXPECT_EQ(usbReader_.hidOpens, 0);         // and never through the USB command as well
+  EXPECT_TRUE(window_->IsVisible());         // shown for the dialog
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(CachedPath(PackageFile(firmware_)))));
   EXPECT_EQ(atDownload_.warning, "在程序升级成功或失败前，请勿关闭本对话框！");
   // The bar carries the phase line as its window text; the byte count sits beside it.
   EXPECT_EQ(atDownload_.bar, kDownloadHalf);
@@ -154,14 +169,34 @@ void FlashRoad::Check() {
     EXPECT_GE(p, 0);
     EXPECT_LE(p, 100);
   }
-  // The relay runs again on the reader's port.
+  const std::vector<std::string> logged = {
+      "Call enter dfu callback", "OnUpgradeFileDownloadFinished " + tempPath_,
+      "StartUpgrade path: " + tempPath_, "File correctly loaded.",
+      "Check DFU file success, m_HasDFUDevice = 1", "Find DFU Device success",
+      "Select DFU Device success", "Launch Upgrade success", "Upgrade successful !",
+      "Verify successful !"};
+  std::ifstream log(std::filesystem::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
+  at = 0;
+  for (std::string line; std::getline(log, line) && at < logged.size();) {
+    const size_t text = line.find(' ', line.find(' ') + 1);  // after the date and time
+    if (text != std::string::npos && line.compare(text + 1, std::string::npos, logged[at]) == 0)
+      ++at;
+  }
+  EXPECT_EQ(at, logged.size()) << "missing from the log in order: " << logged[std::min(at, logged.size() - 1)];
+  // The relay runs again, both ways, on the reader's port.
   ASSERT_NE(back_, nullptr);
   EXPECT_TRUE(window_->readerOnline());
+  EXPECT_EQ(window_->GetItemText(app::ids::kPortLabel),
+            "当前使用的端口：" + platform::PortNameFromNumber(kReaderPort));
   const size_t before = server_.Received().size();
   ASSERT_TRUE(back_->SendConnectRequest());
   ASSERT_TRUE(back_->WaitFrames(0x0A, 1, 10000));
   ASSERT_TRUE(back_->SendRelay(kPing, sizeof kPing));
   EXPECT_TRUE(server_.WaitReceived(before + sizeof kPing, 10000));
+  const Bytes hello = {'h', 'e', 'l', 'l', 'o'};
+  ASSERT_TRUE(server_.Send(hello));
+  ASSERT_TRUE(back_->WaitRelayed(hello.size(), 10000));
+  EXPECT_EQ(back_->Relayed(), hello);
   EXPECT_EQ(bus_.openDevices(), 0);
 }
 

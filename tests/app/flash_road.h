@@ -1,9 +1,9 @@
-// The whole road of an upgrade through a real window system, for the suites that run it through
-// the Win32 windows (under wine) and through the Qt windows (on Xvfb): the main window with the
-// simulated reader on the serial cable, the loopback HTTP server, the server's notice, the
-// reader's order, then the flashing dialog on the simulated DFU device, held half way through
-// the download for a screenshot, and the reader's port back at the end. The suite supplies what
-// only its window system can do: read the dialog's controls, take a picture, close the dialog.
+// The whole road of an upgrade, run on the headless host and through the Win32 (under wine) and
+// Qt (on Xvfb) windows: the main window with the simulated reader on the serial cable, the
+// loopback HTTP server, the server's notice, the reader's order, then the flashing dialog on the
+// simulated DFU device, held half way through the download for a picture, and the reader's port
+// back at the end. The suite supplies what only its window system can do: read the dialog's
+// controls, take a picture, close the dialog.
 #pragma once
 
 #include <cstdint>
@@ -36,10 +36,13 @@ struct FlashWindowSystem {
   // Fills *view while the dialog is on screen; false when it is not (yet, or any more).
   std::function<bool(FlashDialogView* view)> read;
   // Draws the dialog as it is now and keeps a picture of it, named after `moment` ("download",
-  // "end"), in the suite's artifacts folder. False when no picture was kept.
+  // "end"), in the suite's artifacts folder. False when the picture could not be kept (a
+  // backend that draws nothing keeps none and says true).
   std::function<bool(const std::string& moment)> shoot;
   // The user closes the dialog with its close box.
   std::function<void()> close;
+  // The device's wait per block: long enough for a real window system's ticks to see the bar.
+  uint32_t writePollMs = 20;
 };
 
 class FlashRoad {
@@ -55,6 +58,7 @@ class FlashRoad {
   // milliseconds from a timer that fires inside every loop of the thread, the modal dialog's
   // included. Ends the program's loop (ui::PostQuit) when the dialog has closed, or after 180 s.
   void Tick();
+  bool ended() const { return ended_; }
   // After the loop: the reader's flash, what the dialog showed, and the relay serving the
   // reader's port again.
   void Check();
@@ -75,8 +79,10 @@ class FlashRoad {
   std::vector<uint8_t> firmware_;
 
   std::shared_ptr<testsupport::SimDfuDevice> device_;
+  testsupport::SimulatedReader* first_ = nullptr;
   testsupport::SimulatedReader* back_ = nullptr;  // the reader on its port again, after leave
-  bool sawDialog_ = false, shotDownload_ = false, shotEnd_ = false, timedOut_ = false;
+  std::string tempPath_;  // where the package was downloaded
+  bool ended_ = false, sawDialog_ = false, shotDownload_ = false, shotEnd_ = false, timedOut_ = false;
   std::vector<std::string> statuses_;  // each status the dialog showed at a tick, in order
   std::vector<int> positions_;         // each bar position seen at a tick
   FlashDialogView atDownload_, atEnd_;

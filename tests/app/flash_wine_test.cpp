@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "dfu/dfu_dialog_template.h"
 #include "flash_road.h"
@@ -17,6 +16,7 @@
 #include "ui/backend.h"
 #include "ui/win32/win32_backend.h"
 #include "ui/win32/win32_include.h"
+#include "win32_picture.h"
 
 namespace {
 
@@ -26,40 +26,13 @@ std::wstring TextOf(HWND hwnd) {
   return text;
 }
 
-// The screen as a 24-bit bottom-up BMP file; the test's runner turns it into a PNG.
+// The screen as a BMP file; the test's runner turns it into a PNG.
 bool SaveScreen(const std::string& path) {
   HDC screen = GetDC(nullptr);
-  if (!screen) return false;
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = w;
-  info.biHeight = h;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  const DWORD row = ((static_cast<DWORD>(w) * 3 + 3) / 4) * 4;
-  std::vector<uint8_t> pixels(static_cast<size_t>(row) * static_cast<size_t>(h));
-  bool ok = GetDIBits(memory, bitmap, 0, static_cast<UINT>(h), pixels.data(),
-                      reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == h;
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  if (!ok) return false;
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
-       std::fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
-  return std::fclose(f) == 0 && ok;
+  const bool ok = apptest::SaveBmp(screen, GetSystemMetrics(SM_CXSCREEN),
+                                   GetSystemMetrics(SM_CYSCREEN), path);
+  if (screen) ReleaseDC(nullptr, screen);
+  return ok;
 }
 
 // The dialog's window, or null while it is not on screen.

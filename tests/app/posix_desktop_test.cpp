@@ -67,47 +67,46 @@ std::string ReadAll(const std::string& path) {
 }  // namespace
 
 // TryExec names the executable, so that the session skips the entry once the program is
-// removed; Icon is the one the package installs.
-TEST(PosixDesktop, AutostartEntryHoldsTheQuotedPathAndTogglesBothWays) {
-  testsupport::TempFolder temp;
-  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
-  EXPECT_FALSE(app::IsAutostartRegistered());
-  EXPECT_TRUE(app::ToggleAutostartRegistration(true));
-  std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
-  EXPECT_NE(std::string::npos, entry.find("\nExec=\"" + platform::ExecutablePath() + "\"\n"));
-  EXPECT_NE(std::string::npos, entry.find("\nTryExec=" + platform::ExecutablePath() + "\n"));
-  EXPECT_NE(std::string::npos, entry.find("\nIcon=ovra7server\n")) << entry;
-  EXPECT_TRUE(app::IsAutostartRegistered());
-  // Some other command still counts as registered; the click removes it.
-  ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/elsewhere/ovra7server\""));
-  EXPECT_FALSE(app::ToggleAutostartRegistration(false));
-  EXPECT_FALSE(app::IsAutostartRegistered());
-}
-
-// The desktop's launcher reads a quoted argument with its own escapes: a path holding them (or a
-// line end, which would otherwise add keys to the entry) is written so that it reads back whole.
-TEST(PosixDesktop, AutostartEntryEscapesWhatTheLauncherWouldReadOtherwise) {
-  testsupport::TempFolder temp;
-  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
-  ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/opt/a $b\"c`d\\e%f\nTerminal=true/x\""));
-  std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
-  EXPECT_NE(std::string::npos,
-            entry.find("Exec=\"/opt/a \\\\$b\\\\\"c\\\\`d\\\\\\\\e%%f\\nTerminal=true/x\"\n"))
-      << entry;
-  EXPECT_NE(std::string::npos, entry.find("\nTryExec=/opt/a $b\"c`d\\\\e%f\\nTerminal=true/x\n"))
-      << entry;
-  EXPECT_EQ(std::string::npos, entry.find("\nTerminal=true/x")) << entry;
-  EXPECT_NE(std::string::npos, entry.find("\nTerminal=false\n")) << entry;
-}
-
-// An executable path that cannot be had registers nothing: an entry with an empty quoted
-// command would start nothing at the next logon and would read as registered.
-TEST(PosixDesktop, UnknownExecutablePathWritesNothingAndLeavesTheBoxClear) {
-  testsupport::TempFolder temp;
-  ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
-  EXPECT_FALSE(app::ToggleAutostartRegistration(true, ""));
-  EXPECT_FALSE(app::IsAutostartRegistered());
-  EXPECT_FALSE(std::filesystem::exists(temp.file("autostart/OvraNetService.desktop")));
+// removed; Icon is the one the package installs. The desktop's launcher reads a quoted argument
+// with its own escapes: a path holding them (or a line end, which would otherwise add keys to
+// the entry) is written so that it reads back whole. A path that cannot be had registers
+// nothing: an entry with an empty quoted command would start nothing and read as registered.
+TEST(PosixDesktop, AutostartEntryHoldsThePathEscapedForTheLauncherAndTogglesBothWays) {
+  struct Case {
+    std::string path, exec, tryExec;  // exec empty: no entry
+  };
+  const std::string self = platform::ExecutablePath();
+  const Case cases[] = {
+      {self, "\nExec=\"" + self + "\"\n", "\nTryExec=" + self + "\n"},
+      {"/opt/a $b\"c`d\\e%f\nTerminal=true/x",
+       "\nExec=\"/opt/a \\\\$b\\\\\"c\\\\`d\\\\\\\\e%%f\\nTerminal=true/x\"\n",
+       "\nTryExec=/opt/a $b\"c`d\\\\e%f\\nTerminal=true/x\n"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    testsupport::TempFolder temp;
+    ScopedEnv env("XDG_CONFIG_HOME", temp.path().string());
+    EXPECT_FALSE(app::IsAutostartRegistered());
+    // The program's own path is the one the box's click takes.
+    EXPECT_EQ(!c.exec.empty(), c.path == self ? app::ToggleAutostartRegistration(true)
+                                              : app::ToggleAutostartRegistration(true, c.path));
+    EXPECT_EQ(!c.exec.empty(), app::IsAutostartRegistered());
+    const std::string entry = ReadAll(temp.file("autostart/OvraNetService.desktop"));
+    if (c.exec.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(temp.file("autostart/OvraNetService.desktop")));
+      continue;
+    }
+    EXPECT_NE(std::string::npos, entry.find(c.exec)) << entry;
+    EXPECT_NE(std::string::npos, entry.find(c.tryExec)) << entry;
+    EXPECT_NE(std::string::npos, entry.find("\nIcon=ovra7server\n")) << entry;
+    EXPECT_NE(std::string::npos, entry.find("\nTerminal=false\n")) << entry;
+    EXPECT_EQ(std::string::npos, entry.find("\nTerminal=true")) << entry;
+    // Some other command still counts as registered; the click removes it.
+    ASSERT_TRUE(platform::AddAutostart("OvraNetService", "\"/elsewhere/ovra7server\""));
+    EXPECT_FALSE(app::ToggleAutostartRegistration(false, c.path));
+    EXPECT_FALSE(app::IsAutostartRegistered());
+  }
 }
 
 int ModeOf(const std::string& path) {
@@ -362,9 +361,13 @@ class FakeLogind {
     ready_ = true;
     thread_ = std::thread([this] {
       while (!stop_) {
+        const int sleeping = sleep_.exchange(-1);  // the bus is this thread's alone
+        if (sleeping >= 0)
+          sd_bus_emit_signal(bus_, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                             "PrepareForSleep", "b", sleeping);
         while (sd_bus_process(bus_, nullptr) > 0) {
         }
-        sd_bus_wait(bus_, 50 * 1000);
+        sd_bus_wait(bus_, 20 * 1000);
       }
     });
   }
@@ -376,12 +379,15 @@ class FakeLogind {
     if (pid_ > 0) kill(pid_, SIGTERM);
   }
   bool ready() const { return ready_; }
+  // logind announces the machine going to sleep (true) or waking (false).
+  void PrepareForSleep(bool sleeping) { sleep_ = sleeping ? 1 : 0; }
   const std::string& address() const { return address_; }
   std::vector<std::string> request() {
     std::lock_guard<std::mutex> lock(mutex_);
     return request_;
   }
-  // Whether the caller still holds the inhibitor, waiting up to timeoutMs for it to let go.
+  // Whether the caller still holds the inhibitor, waiting up to timeoutMs for it to let go
+  // (0: whether it holds it now).
   bool Held(int timeoutMs) {
     int fd;
     {
@@ -403,6 +409,7 @@ class FakeLogind {
     {
       std::lock_guard<std::mutex> lock(fake->mutex_);
       fake->request_ = {what, who, why, mode};
+      if (fake->held_ >= 0) close(fake->held_);
       fake->held_ = ends[0];
     }
     int r = sd_bus_reply_method_return(call, "h", ends[1]);
@@ -416,6 +423,7 @@ class FakeLogind {
   int pid_ = -1;
   bool ready_ = false;
   std::atomic<bool> stop_{false};
+  std::atomic<int> sleep_{-1};
   std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> request_;
@@ -439,11 +447,36 @@ TEST(PosixDesktop, SessionEndBlockHoldsALogindBlockInhibitorUntilReleased) {
   ASSERT_NE(nullptr, block);
   EXPECT_EQ(logind.request(), (std::vector<std::string>{"shutdown:sleep", "Ovra7Server",
                                                         "正在升级读卡器，请勿关机", "block"}));
-  EXPECT_TRUE(logind.Held(100));
+  EXPECT_TRUE(logind.Held(0));
   block.reset();
   EXPECT_FALSE(logind.Held(5000));
 
   // No bus at all: no block, and no wait.
   ScopedEnv none("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + std::string("/nonexistent/bus"));
   EXPECT_EQ(nullptr, platform::BlockSessionEnd("x"));
+}
+
+// The monitor holds a "delay" sleep inhibitor while awake, so that logind waits for the window
+// to tell the reader: the suspend is reported, then let go; the resume reported and taken again.
+TEST(PosixDesktop, SuspendIsReportedUnderADelayInhibitorTakenAgainOnResume) {
+  FakeLogind logind;
+  ASSERT_TRUE(logind.ready()) << "dbus-daemon is needed (package dbus-daemon)";
+  testsupport::TempFolder temp;
+  ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", logind.address());
+  ScopedEnv dev("OVRA7_DEV_DIR", temp.dir());
+  EventLog power;
+  auto monitor = platform::StartDesktopEventMonitor(nullptr, [&](int kind) { power.Add(kind); });
+  ASSERT_TRUE(monitor);
+  EXPECT_EQ(logind.request(), (std::vector<std::string>{"sleep", "Ovra7Server",
+                                                        "tell the card reader before suspend",
+                                                        "delay"}));
+  EXPECT_TRUE(logind.Held(0));
+  logind.PrepareForSleep(true);
+  EXPECT_EQ(power.First(1), std::vector<int>{platform::kPowerSuspend});
+  EXPECT_FALSE(logind.Held(5000));
+  logind.PrepareForSleep(false);
+  EXPECT_EQ(power.First(2),
+            (std::vector<int>{platform::kPowerSuspend, platform::kPowerResumeAutomatic}));
+  for (int i = 0; i < 500 && !logind.Held(0); ++i) usleep(10000);
+  EXPECT_TRUE(logind.Held(0));
 }

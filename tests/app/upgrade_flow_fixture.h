@@ -68,6 +68,19 @@ class UpgradeFlowTest : public WindowTest {
       if (IsDialogStatus(a)) lines.push_back(a);
     return lines;
   }
+  // A package in the cache; the bytes it flashes.
+  Bytes CachePackage(size_t size, uint32_t seed) {
+    const Bytes firmware = testsupport::Pattern(size, seed);
+    std::filesystem::create_directories(std::filesystem::u8path(PackageCacheFolder()));
+    EXPECT_TRUE(testsupport::WriteBytes(
+        PackageCacheFolder() + platform::PathSeparator() + "c.dfu", PackageFile(firmware)));
+    return firmware;
+  }
+  static Bytes FlashOf(testsupport::SimDfuDevice& device, size_t size) {
+    Bytes flash;
+    device.Read(0x08000000, static_cast<uint32_t>(size), &flash);
+    return flash;
+  }
   // The dialog's window while it runs, or null.
   ui::Dialog* FlashingDialog() const { return host_.FindDialog("DFU升级"); }
 

@@ -57,9 +57,7 @@ TEST_F(UpgradeFlowTest, RefusedEnterDfuKeepsThePackageCachedAndTheNextStartOffer
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), kDone);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "找到匹配的升级包,开始升级"), lines.end());
-  std::vector<uint8_t> flash;
-  ASSERT_TRUE(device->Read(0x08000000, static_cast<uint32_t>(firmware.size()), &flash));
-  EXPECT_TRUE(flash == firmware);
+  EXPECT_TRUE(FlashOf(*device, firmware.size()) == firmware);
   EXPECT_EQ(LogCount("StartUpgrade path: "), 1);
 }
 
@@ -100,10 +98,7 @@ TEST_F(UpgradeFlowTest, UpgradeRequestFromAnotherThreadFlashesWithoutAskingAndRe
   EXPECT_EQ(status, "");
 
   // A device and a cached package: the request blocks its thread until the dialog has ended.
-  const Bytes firmware = testsupport::Pattern(8000, 41);
-  std::filesystem::create_directories(std::filesystem::u8path(PackageCacheFolder()));
-  ASSERT_TRUE(testsupport::WriteBytes(PackageCacheFolder() + platform::PathSeparator() + "c.dfu",
-                                      PackageFile(firmware)));
+  const Bytes firmware = CachePackage(8000, 41);
   auto device = bus_.Add();
   long busy = -1;
   host_.SetModalDriver([&](ui::Dialog& dialog) {
@@ -133,9 +128,7 @@ TEST_F(UpgradeFlowTest, UpgradeRequestFromAnotherThreadFlashesWithoutAskingAndRe
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"在程序升级成功或失败前，请勿关闭本对话框！"});
   host_.DispatchPosted();
   EXPECT_TRUE(window_->IsCreated());  // the exit did not happen
-  std::vector<uint8_t> flash;
-  ASSERT_TRUE(device->Read(0x08000000, static_cast<uint32_t>(firmware.size()), &flash));
-  EXPECT_TRUE(flash == firmware);
+  EXPECT_TRUE(FlashOf(*device, firmware.size()) == firmware);
 
   // A dialog that ends otherwise reports 1 with its own last line.
   std::filesystem::remove_all(std::filesystem::u8path(PackageCacheFolder()));

@@ -10,22 +10,7 @@
 namespace apptest {
 namespace {
 
-class UpgradeGuardTest : public UpgradeFlowTest {
- protected:
-  // A package in the cache; the bytes it flashes.
-  Bytes CachePackage(size_t size, uint32_t seed) {
-    const Bytes firmware = testsupport::Pattern(size, seed);
-    std::filesystem::create_directories(std::filesystem::u8path(PackageCacheFolder()));
-    EXPECT_TRUE(testsupport::WriteBytes(
-        PackageCacheFolder() + platform::PathSeparator() + "c.dfu", PackageFile(firmware)));
-    return firmware;
-  }
-  Bytes FlashOf(testsupport::SimDfuDevice& device, size_t size) {
-    std::vector<uint8_t> flash;
-    device.Read(0x08000000, static_cast<uint32_t>(size), &flash);
-    return flash;
-  }
-};
+using UpgradeGuardTest = UpgradeFlowTest;
 
 // SIGTERM, Ctrl+C, the installer and the session's end all arrive as WM_EXIT_REQUEST.
 TEST_F(UpgradeGuardTest, ExitDuringTheDownloadWaitsUntilTheFlashHasEnded) {

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/main_window_template.h"
 #include "app/reader_text.h"
@@ -16,6 +14,7 @@
 #include "ui/dialog.h"
 #include "ui/win32/win32_backend.h"
 #include "ui/win32/win32_internal.h"
+#include "win32_picture.h"
 
 namespace {
 
@@ -23,43 +22,14 @@ HWND WindowOf(const ui::Dialog& d) {
   return static_cast<ui::win32::Win32DialogPeer*>(d.peer())->hwnd();
 }
 
-// The window's client area as a 24-bit BMP file; false when any step fails.
+// The window's client area as a BMP file; false when any step fails.
 bool SaveClientPicture(HWND hwnd, const std::string& path) {
   RECT rc;
-  if (!GetClientRect(hwnd, &rc) || rc.right <= 0 || rc.bottom <= 0) return false;
-  const int width = rc.right;
-  const int height = rc.bottom;
+  if (!GetClientRect(hwnd, &rc)) return false;
   HDC window = GetDC(hwnd);
-  HDC memory = CreateCompatibleDC(window);
-  HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  bool ok = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY) != 0;
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;  // bottom-up rows, as the file format stores them
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  const DWORD rowBytes = static_cast<DWORD>((width * 3 + 3) & ~3);
-  std::vector<uint8_t> pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height));
-  ok = ok && GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-                       reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(hwnd, window);
-  if (!ok) return false;
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return false;
-  ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-       std::fwrite(&info, sizeof info, 1, out) == 1 &&
-       std::fwrite(pixels.data(), 1, pixels.size(), out) == pixels.size();
-  return std::fclose(out) == 0 && ok;
+  const bool ok = apptest::SaveBmp(window, rc.right, rc.bottom, path);
+  if (window) ReleaseDC(hwnd, window);
+  return ok;
 }
 
 // Edit 1029 is multi-line: the 64 digits of the authorization code wrap onto its second line,

@@ -147,63 +147,58 @@ TEST_F(WindowTest, DoubleClickInTheCornerSquareExpandsAndCollapseHalves) {
   EXPECT_EQ(collapsed, window_->GetWindowRect());
 }
 
-TEST_F(WindowTest, ExitOnMobileDataAsksAndYesKeepsTheReaderLinked) {
-  testsupport::ReaderConfig config = ReachableConfig();
-  config.connectionType = 2;
-  auto& reader = AddReader(3, config);
-  MakeWindow();
-  host_.ScriptMessageBoxAnswer(ui::MessageBoxResult::kYes);
-  host_.ScriptMenuChoice(app::ids::kTrayExit);
-  host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp);
-  ASSERT_EQ(1u, host_.message_boxes().size());
-  const auto& box = host_.message_boxes()[0];
-  EXPECT_EQ("当前使用移动数据连接，是否在退出后保持读卡功能?", box.text);
-  EXPECT_EQ("提示", box.caption);
-  EXPECT_EQ(ui::MessageBoxButtons::kYesNo, box.buttons);
-  EXPECT_FALSE(window_->service().IsRunning());
-  EXPECT_EQ(0u, Count(reader, 0x05));
-  host_.DispatchPosted();  // the destroy the exit posted to the window
-  EXPECT_FALSE(window_->IsCreated());
-  EXPECT_EQ(nullptr, host_.FindTrayIcon(app::kIconApp));
-}
-
-TEST_F(WindowTest, ExitAnsweredNoOrOnAnotherLinkTellsTheReader) {
-  testsupport::ReaderConfig config = ReachableConfig();
-  config.connectionType = 2;
-  auto& reader = AddReader(3, config);
-  MakeWindow();
-  host_.ScriptMessageBoxAnswer(ui::MessageBoxResult::kNo);
-  window_->SendMessage(app::WM_EXIT_REQUEST, 0, 0);
-  EXPECT_EQ(1u, Count(reader, 0x05));
-  window_.reset();
-  readers_.clear();
-  listed_.clear();
-
-  auto& other = AddReader(4);  // connection type 1: no question at all
-  MakeWindow();
-  host_.ClearMessageBoxes();
-  window_->SendMessage(app::WM_EXIT_REQUEST, 0, 0);
-  EXPECT_TRUE(host_.message_boxes().empty());
-  EXPECT_EQ(1u, Count(other, 0x05));
-}
-
-// A termination signal or the installer (a session ending, a service manager, an update) finds
-// nobody to answer the exit question: the program exits as after a No, telling the reader.
-TEST_F(WindowTest, ExitRequestWithoutQuestionNeverWaitsForAnAnswerAndTellsTheReader) {
-  testsupport::ReaderConfig config = ReachableConfig();
-  config.connectionType = 2;  // would ask about keeping the mobile link
-  auto& reader = AddReader(3, config);
-  MakeWindow();
-  ASSERT_TRUE(window_->service().IsRunning());
-  host_.ClearMessageBoxes();
-  host_.ScriptMessageBoxAnswer(ui::MessageBoxResult::kYes);  // would keep the link if asked
-  window_->SendMessage(app::WM_EXIT_REQUEST, app::kExitWithoutQuestion, 0);
-  EXPECT_TRUE(host_.message_boxes().empty());
-  EXPECT_FALSE(window_->service().IsRunning());
-  EXPECT_EQ(1u, Count(reader, 0x05));
-  host_.DispatchPosted();
-  EXPECT_FALSE(window_->IsCreated());
-  EXPECT_EQ(nullptr, host_.FindTrayIcon(app::kIconApp));
+// Only a mobile link is worth keeping after the exit, and only a person can say so: a signal,
+// the installer or the session's end exits as after a No. Every exit tells the reader, except
+// the Yes; every exit ends the window and its icon.
+TEST_F(WindowTest, ExitAsksOnlyAboutAMobileLinkAndOnlyYesKeepsTheReaderLinked) {
+  struct Case {
+    const char* name;
+    int link;          // the reader's connection type: 2 mobile data
+    bool fromTray;     // the tray menu's 退出, else WM_EXIT_REQUEST with `how`
+    intptr_t how;
+    ui::MessageBoxResult answer;
+    bool asked;
+    size_t disconnects;  // DisconnectPlatform frames the reader got
+  };
+  const Case cases[] = {
+      {"tray, mobile link, Yes", 2, true, 0, ui::MessageBoxResult::kYes, true, 0},
+      {"mobile link, No", 2, false, 0, ui::MessageBoxResult::kNo, true, 1},
+      {"other link", 1, false, 0, ui::MessageBoxResult::kYes, false, 1},
+      {"without question", 2, false, app::kExitWithoutQuestion, ui::MessageBoxResult::kYes, false,
+       1},
+  };
+  int port = 3;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window_.reset();
+    readers_.clear();
+    listed_.clear();
+    testsupport::ReaderConfig config = ReachableConfig();
+    config.connectionType = c.link;
+    auto& reader = AddReader(port++, config);
+    MakeWindow();
+    ASSERT_TRUE(window_->service().IsRunning());
+    host_.ClearMessageBoxes();
+    host_.ScriptMessageBoxAnswer(c.answer);
+    if (c.fromTray) {
+      host_.ScriptMenuChoice(app::ids::kTrayExit);
+      host_.SendTrayMouse(app::kIconApp, ui::kMouseRightUp);
+    } else {
+      window_->SendMessage(app::WM_EXIT_REQUEST, c.how, 0);
+    }
+    ASSERT_EQ(host_.message_boxes().size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+      const auto& box = host_.message_boxes()[0];
+      EXPECT_EQ("当前使用移动数据连接，是否在退出后保持读卡功能?", box.text);
+      EXPECT_EQ("提示", box.caption);
+      EXPECT_EQ(ui::MessageBoxButtons::kYesNo, box.buttons);
+    }
+    EXPECT_FALSE(window_->service().IsRunning());
+    EXPECT_EQ(c.disconnects, Count(reader, 0x05));
+    host_.DispatchPosted();  // the destroy the exit posted to the window
+    EXPECT_FALSE(window_->IsCreated());
+    EXPECT_EQ(nullptr, host_.FindTrayIcon(app::kIconApp));
+  }
 }
 
 TEST_F(WindowTest, AboutBoxShowsTheProductVersion) {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "platform/clock.h"
@@ -12,12 +13,17 @@ namespace testsupport {
 
 class TempFolder {
  public:
+  // Suites run side by side: a name two processes could both pick (the same millisecond, the
+  // same count) would share one folder, its log, and its removal. The folder is made here or
+  // another name is drawn, so it is this test's alone.
   TempFolder() {
-    static std::atomic<int> counter{0};
+    static std::atomic<unsigned> counter{std::random_device{}()};
     auto base = std::filesystem::temp_directory_path();
-    path_ = base /
-            ("ovra7-test-" + std::to_string(platform::NowMs()) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
+    std::error_code error;
+    do {
+      path_ = base / ("ovra7-test-" + std::to_string(platform::NowMs()) + "-" +
+                      std::to_string(counter++));
+    } while (!std::filesystem::create_directory(path_, error) && !error);
   }
   ~TempFolder() {
     std::error_code ignored;

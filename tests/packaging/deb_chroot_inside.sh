@@ -141,42 +141,45 @@ stop_it
 kill -TERM "$xvfb"
 wait "$xvfb" 2>/dev/null
 
-# --- the udev rules, as udevadm test applies them to fake devices (no sysfs is mounted here) ---
+# --- the udev rules, as udevadm test applies them to fake devices (no sysfs is mounted here).
+# uaccess for the user at the seat; plugdev, 0660 for the others (serial ports are dialout's by
+# Debian's own rules); ModemManager told to leave the reader's serial ports alone. "-": not ours.
+# A row with ids is a USB device; one without, a tty or hidraw node below one.
+devices="
+1-3 0425:8159                                   no  -   -   reader 0425:8159 USB device in serial mode
+1-3/1-3:1.0/tty/ttyACM0                        - yes -   yes reader 0425:8159 serial port
+1-3/1-3:1.2/0003:0425:8159.0001/hidraw/hidraw0 - yes yes -   reader 0425:8159 HID interface
+1-4 0400:c35a                                   -   -   -   reader 0400:c35a USB device
+1-4/1-4:1.0/tty/ttyUSB0                        - yes -   yes reader 0400:c35a serial port
+1-5 0483:a19b                                   no  -   -   reader 0483:a19b USB device as a whole
+1-5/1-5:1.0/0003:0483:A19B.0002/hidraw/hidraw1 - yes yes -   reader 0483:a19b HID interface
+1-6 0483:df11                                   yes yes -   DFU-mode device 0483:df11
+1-9 1234:5678                                   no  no  -   another USB device
+1-9/1-9:1.0/tty/ttyACM1                        - no  -   no  another device's serial port
+1-9/1-9:1.1/0003:1234:5678.0003/hidraw/hidraw2 - no  no  -   another device's HID interface"
 pci=/sys/devices/pci0000:00/0000:00:14.0/usb1
 mkdir -p /sys/bus/usb/devices /sys/class/tty /sys/class/hidraw
-usb_device() {  # usb_device PORT VID PID
-    local d=$pci/$1
+while read -r device ids _; do
+    d=$pci/$device name=${device##*/} class=${device%/*}
     mkdir -p "$d"
-    echo "$2" >"$d/idVendor"
-    echo "$3" >"$d/idProduct"
-    printf 'MAJOR=189\nMINOR=%d\nDEVNAME=bus/usb/001/%03d\nDEVTYPE=usb_device\n' \
-        "${1#1-}" "${1#1-}" >"$d/uevent"
-    ln -sfn /sys/bus/usb "$d/subsystem"
-    ln -sfn "$d" "/sys/bus/usb/devices/$1"
-}
-child() {  # child PATH SUBSYSTEM MAJOR MINOR NAME
-    mkdir -p "$pci/$1"
-    printf 'MAJOR=%d\nMINOR=%d\nDEVNAME=%s\n' "$3" "$4" "$5" >"$pci/$1/uevent"
-    ln -sfn "/sys/class/$2" "$pci/$1/subsystem"
-}
-usb_device 1-3 0425 8159
-child 1-3/1-3:1.0/tty/ttyACM0 tty 166 0 ttyACM0
-child 1-3/1-3:1.2/0003:0425:8159.0001/hidraw/hidraw0 hidraw 240 0 hidraw0
-usb_device 1-4 0400 c35a
-child 1-4/1-4:1.0/tty/ttyUSB0 tty 188 0 ttyUSB0
-usb_device 1-5 0483 a19b
-child 1-5/1-5:1.0/0003:0483:A19B.0002/hidraw/hidraw1 hidraw 240 1 hidraw1
-usb_device 1-6 0483 df11
-usb_device 1-9 1234 5678
-child 1-9/1-9:1.0/tty/ttyACM1 tty 166 1 ttyACM1
-child 1-9/1-9:1.1/0003:1234:5678.0003/hidraw/hidraw2 hidraw 240 2 hidraw2
+    if [ "$ids" != - ]; then
+        echo "${ids%:*}" >"$d/idVendor"
+        echo "${ids#*:}" >"$d/idProduct"
+        printf 'MAJOR=189\nMINOR=%d\nDEVNAME=bus/usb/001/%03d\nDEVTYPE=usb_device\n' \
+            "${device#1-}" "${device#1-}" >"$d/uevent"
+        ln -sfn /sys/bus/usb "$d/subsystem"
+        ln -sfn "$d" "/sys/bus/usb/devices/$device"
+    else
+        case $name in ttyACM*) major=166 ;; ttyUSB*) major=188 ;; *) major=240 ;; esac
+        printf 'MAJOR=%d\nMINOR=%d\nDEVNAME=%s\n' "$major" "${name//[a-zA-Z]/}" "$name" >"$d/uevent"
+        ln -sfn "/sys/class/${class##*/}" "$d/subsystem"
+    fi
+done <<<"${devices#?}"
 
 plugdev=$(getent group plugdev | cut -d: -f3)
 check "the group plugdev exists" test -n "$plugdev"
 last_set() { sed -n "s/.*rules:[0-9]* $1 \([0-9]*\)\$/\1/p" <<<"$out" | tail -n 1; }
-# uaccess for the user at the seat; plugdev, 0660 for the others (serial ports are dialout's by
-# Debian's own rules); ModemManager told to leave the reader's serial ports alone. "-": not ours.
-while read -r device uaccess in_plugdev mm_ignores what <&3; do
+while read -r device _ uaccess in_plugdev mm_ignores what <&3; do
     out=$(SYSTEMD_DEVICE_VERIFY_SYSFS=0 /usr/bin/udevadm.real test --action=add "$pci/$device" 2>&1)
     # Our file is named only for its assignments of GROUP and MODE, and for errors.
     errors=$(grep '70-ovra7server\.rules:' <<<"$out" | grep -v -E 'rules:[0-9]+ (GROUP|MODE) [0-9]+$')
@@ -185,7 +188,7 @@ while read -r device uaccess in_plugdev mm_ignores what <&3; do
     got=no
     [[ $tags == *:uaccess:* ]] && got=yes
     [[ $tags == *uaccess* && $got == no ]] && got="a mangled tag: $tags"
-    check "$what: uaccess $uaccess (got $got)" test "$got" = "$uaccess"
+    [ "$uaccess" = - ] || check "$what: uaccess $uaccess (got $got)" test "$got" = "$uaccess"
     got=no
     [ "$(last_set GROUP)" = "$plugdev" ] && got=yes
     [ "$in_plugdev" = yes ] && [ "$(last_set MODE)" != 0660 ] && got="mode $(last_set MODE)"
@@ -195,18 +198,7 @@ while read -r device uaccess in_plugdev mm_ignores what <&3; do
     grep -qx 'ID_MM_DEVICE_IGNORE=1' <<<"$out" && got=yes
     [ "$mm_ignores" = - ] || check "$what: ModemManager leaves it alone $mm_ignores" \
         test "$got" = "$mm_ignores"
-done 3<<'EOF'
-1-3/1-3:1.0/tty/ttyACM0                        yes -   yes reader 0425:8159 serial port
-1-3/1-3:1.2/0003:0425:8159.0001/hidraw/hidraw0 yes yes -   reader 0425:8159 HID interface
-1-3                                            no  -   -   reader 0425:8159 USB device in serial mode
-1-4/1-4:1.0/tty/ttyUSB0                        yes -   yes reader 0400:c35a serial port
-1-5/1-5:1.0/0003:0483:A19B.0002/hidraw/hidraw1 yes yes -   reader 0483:a19b HID interface
-1-5                                            no  -   -   reader 0483:a19b USB device as a whole
-1-6                                            yes yes -   DFU-mode device 0483:df11
-1-9/1-9:1.0/tty/ttyACM1                        no  -   no  another device's serial port
-1-9/1-9:1.1/0003:1234:5678.0003/hidraw/hidraw2 no  no  -   another device's HID interface
-1-9                                            no  no  -   another USB device
-EOF
+done 3<<<"${devices#?}"
 
 # --- the postinst where udev runs: reload, then a trigger for each present reader device ---
 mkdir -p /run/udev

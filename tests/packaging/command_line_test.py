@@ -15,9 +15,9 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 
-failures = []
+from checks import check, failures, wait_for
+
 EXIT_LINE = "Exit status: 0 done, 1 the command failed, 2 usage error"
 CONTROL_EXIT_LINE = EXIT_LINE + ", 3 no running instance."
 USAGE_ERROR = (2, "", "usage: ")
@@ -40,12 +40,6 @@ INSTANCE_CASES = [(["start"], "0\n", 1), (["status"], "-1\n", 1), (["mode", "1"]
                   (["stop"], "1\n", 0)]
 
 
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what, flush=True)
-    if not condition:
-        failures.append(what)
-
-
 def run(command, *args, env=None):
     done = subprocess.run(command + list(args), capture_output=True, timeout=120,
                           stdin=subprocess.DEVNULL, env=env)
@@ -57,7 +51,8 @@ def run(command, *args, env=None):
 def check_case(name, command, words, status, printed, said, env):
     code, out, err = run(command, *words, env=env)
     check(code == status and (printed is None or out == printed) and
-          (said is None or said in err and (said or not err)), "%s %s: exit %d, printed %r, said %r (got %d, %r, %r)" %
+          (said is None or said in err and (said or not err)),
+          "%s %s: exit %d, printed %r, said %r (got %d, %r, %r)" %
           (name, " ".join(words), status, printed, said, code, out, err.strip()[:100]))
 
 
@@ -66,10 +61,8 @@ def check_with_instance(command, env):
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     socket_path = os.path.join(env["XDG_RUNTIME_DIR"], "ovra7server.sock")
     try:
-        end = time.time() + 60
-        while not os.path.exists(socket_path) and time.time() < end and server.poll() is None:
-            time.sleep(0.1)
-        check(os.path.exists(socket_path), "the headless instance listens on its socket")
+        check(wait_for(lambda: os.path.exists(socket_path) or server.poll() is not None, 60) and
+              os.path.exists(socket_path), "the headless instance listens on its socket")
         for words, printed, status in INSTANCE_CASES:
             check_case("ovra7server", command, ["--control"] + words, status, printed, None, env)
     finally:

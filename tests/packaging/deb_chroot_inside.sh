@@ -1,33 +1,14 @@
 #!/bin/bash
-# Runs inside the fresh Debian 12 chroot deb_chroot_test.sh made: the program's package alone,
-# run headless; the desktop package, run on an X display; the udev rules on fake devices; the
-# maintainer scripts; remove and purge. "ok"/"FAIL" per check; exit 1 on any failure, 77 when
-# the mirror cannot be reached (nothing about the package was tried then).
+# Inside the chroot deb_chroot_test.sh made: the program's package alone, run headless; the
+# desktop package, run on an X display; the udev rules on fake devices; the maintainer scripts;
+# remove and purge. Exit 1 on any failure, 77 when the mirror cannot be reached.
 # Usage (inside): deb_chroot_inside.sh /tmp/PACKAGE.deb /tmp/DESKTOP.deb DEBIAN_VERSION PROGRAM_VERSION
 set -u
 # It changes the system it runs on (users, udevadm, /sys, /run/udev): only in our chroot.
-if [ ! -e /etc/package-test-chroot ]; then
-    echo "deb_chroot_inside.sh runs only inside the test chroot" >&2
-    exit 1
-fi
+[ -e /etc/package-test-chroot ] || { echo "runs only inside the test chroot" >&2; exit 1; }
 deb=$1 desktop_deb=$2 version=$3 program_version=$4
-failures=0
 export DEBIAN_FRONTEND=noninteractive
-
-check() {  # check "what" command...
-    local what=$1
-    shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
-wait_for() {  # wait_for SECONDS command...: until the command succeeds
-    local tenths=$(($1 * 10))
-    shift
-    until "$@"; do
-        tenths=$((tenths - 1))
-        [ "$tenths" -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
+. "$(dirname "$0")/checks.sh"
 
 if ! apt-get update -q >/tmp/apt-update.log 2>&1; then
     tail -5 /tmp/apt-update.log
@@ -44,11 +25,8 @@ chmod 755 /usr/bin/udevadm
 
 # apt-get pulls the dependencies; not the recommended font, which a minimal installation skips.
 install_package() {  # install_package PACKAGE.deb NAME
-    if ! apt-get install -y -q --no-install-recommends "$1" >/tmp/apt-install.log 2>&1; then
-        tail -20 /tmp/apt-install.log
-        echo "FAIL apt-get install --no-install-recommends $(basename "$1")"
-        exit 1
-    fi
+    apt-get install -y -q --no-install-recommends "$1" >/tmp/apt-install.log 2>&1 ||
+        { tail -20 /tmp/apt-install.log; echo "FAIL apt-get install $1"; exit 1; }
     check "apt-get installed $2 $version" \
         test "$(dpkg-query -W -f='${Status} ${Version}' "$2")" = "install ok installed $version"
 }
@@ -60,11 +38,9 @@ install_package "$deb" ovra7server
 for package in libqt6core6 qt6-qpa-plugins libxcb1; do
     check "the program alone brought no $package" not_installed "$package"
 done
-for path in /usr/bin/ovra7server /usr/share/man/man1/ovra7server.1.gz \
-        /usr/lib/systemd/user/ovra7server-headless.service \
-        /usr/lib/udev/rules.d/70-ovra7server.rules \
-        /usr/share/doc/ovra7server/copyright /usr/share/doc/ovra7server/changelog.Debian.gz; do
-    check "installed $path" test -s "$path"
+# The copyright files, the changelog and the man page are lintian's to find in the packages.
+for path in systemd/user/ovra7server-headless.service udev/rules.d/70-ovra7server.rules; do
+    check "installed /usr/lib/$path" test -s "/usr/lib/$path"
 done
 check "the user unit is installed, not enabled" \
     test ! -e /etc/systemd/user/default.target.wants/ovra7server-headless.service
@@ -93,10 +69,7 @@ stop_it() {
     local code=$?
     check "SIGTERM ends it with exit 0 (got $code)" test "$code" -eq 0
     check "its control socket is gone" test ! -e "$runtime/ovra7server.sock"
-    if [ "$failures" -gt 0 ]; then
-        echo "ovra7server said:"
-        tail -20 /tmp/program.err
-    fi
+    [ "$failures" -eq 0 ] || { echo "ovra7server said:"; tail -20 /tmp/program.err; }
 }
 loaded() { grep -q "$1" "/proc/$pid/maps"; }
 not_loaded() { ! loaded "$1"; }
@@ -126,7 +99,7 @@ stop_it
 install_package "$desktop_deb" ovra7server-desktop
 check "Qt's platform plugins came with it (qt6-qpa-plugins)" installed qt6-qpa-plugins
 for path in applications/ovra7server.desktop icons/hicolor/scalable/apps/ovra7server.svg \
-        icons/hicolor/{16x16,32x32,48x48}/apps/ovra7server.png doc/ovra7server-desktop/copyright; do
+        icons/hicolor/{16x16,32x32,48x48}/apps/ovra7server.png; do
     check "installed /usr/share/$path" test -s "/usr/share/$path"
 done
 start_it DISPLAY=:7 ovra7server
@@ -146,7 +119,7 @@ wait "$xvfb" 2>/dev/null
 # Debian's own rules); ModemManager told to leave the reader's serial ports alone. "-": not ours.
 # A row with ids is a USB device; one without, a tty or hidraw node below one.
 devices="
-1-3 0425:8159                                   no  -   -   reader 0425:8159 USB device in serial mode
+1-3 0425:8159                                   no  -   -   reader 0425:8159 in serial mode
 1-3/1-3:1.0/tty/ttyACM0                        - yes -   yes reader 0425:8159 serial port
 1-3/1-3:1.2/0003:0425:8159.0001/hidraw/hidraw0 - yes yes -   reader 0425:8159 HID interface
 1-4 0400:c35a                                   -   -   -   reader 0400:c35a USB device

@@ -1,12 +1,8 @@
 #!/bin/bash
-# The Debian packages as a user meets them, in a fresh Debian 12 chroot (deb_chroot_inside.sh
-# says what is tried there). The chroot (debootstrap minbase + udev) is made once and kept as a
-# tarball in $OVRA7_CACHE_DIR (default ~/.cache/ovra7), so a rerun downloads only the packages'
-# dependencies, from the mirror this machine's apt uses ($OVRA7_DEBIAN_MIRROR overrides).
-# Exit 77 (skipped), with one line saying why, without root, debootstrap or chroot, when /proc
-# cannot be mounted or the mirror cannot be reached: each found out before anything is
-# downloaded. Where a private mount namespace is refused (in a container or a chroot), /proc is
-# mounted for the test chroot and unmounted by this script.
+# The Debian packages in a fresh Debian 12 chroot (deb_chroot_inside.sh runs there), made once
+# by debootstrap and kept as a tarball in $OVRA7_CACHE_DIR (default ~/.cache/ovra7), from the
+# mirror this machine's apt uses ($OVRA7_DEBIAN_MIRROR overrides). Exit 77 (skipped), saying
+# why, before anything is downloaded: without root, debootstrap, chroot, /proc or the mirror.
 # Usage: deb_chroot_test.sh PACKAGE.deb DESKTOP_PACKAGE.deb DEBIAN_VERSION PROGRAM_VERSION
 set -euo pipefail
 deb=$(realpath "$1")
@@ -25,12 +21,12 @@ host_mirror() {
         awk '$1 == "deb" && $3 == "bookworm" {print $2; exit}'
 }
 mirror=${OVRA7_DEBIAN_MIRROR:-$(host_mirror | head -n 1 || true)}
-[ -n "$mirror" ] || skip "no Debian 12 mirror in this machine's apt sources (set OVRA7_DEBIAN_MIRROR)"
+[ -n "$mirror" ] || skip "no Debian 12 mirror in apt's sources (set OVRA7_DEBIAN_MIRROR)"
 curl -fs --max-time 20 -o /dev/null "${mirror%/}/dists/bookworm/Release" ||
     skip "the Debian mirror $mirror cannot be reached"
 
-# A mount namespace of our own where the kernel gives one: its /proc goes with it, however this
-# script ends.
+# A mount namespace of our own where the kernel gives one (not in a container or a chroot): its
+# /proc goes with it, however this script ends. Elsewhere the trap unmounts it.
 isolate=()
 if unshare --mount --propagation private true 2>/dev/null; then
     isolate=(unshare --mount --propagation private --fork)
@@ -73,7 +69,7 @@ if grep -qs 'bookworm' /etc/apt/sources.list.d/*.sources; then
     rm -f "$root/etc/apt/sources.list"
     grep -ls 'bookworm' /etc/apt/sources.list.d/*.sources | xargs cp -t "$root/etc/apt/sources.list.d/"
 fi
-cp "$deb" "$desktop_deb" "$here/deb_chroot_inside.sh" "$root/tmp/"
+cp "$deb" "$desktop_deb" "$here/deb_chroot_inside.sh" "$here/checks.sh" "$root/tmp/"
 
 "${isolate[@]}" bash -c '
     mount -t proc proc "$1/proc" || exit 1

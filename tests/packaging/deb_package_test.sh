@@ -1,27 +1,15 @@
 #!/bin/bash
 # Makes the two Debian packages from the build (CPack, as "--target package" does) and checks
-# them as Debian would: lintian has nothing to say (info tags included); the control fields an
-# installation relies on; the hardening of the program and its Qt module, read from their ELF
-# headers and from the compile commands (stack clash protection leaves no mark in a binary);
-# their debug symbols in the dbgsym packages; the AppStream data. lintian and appstreamcli come
-# with scripts/install-deps.sh: without them this fails instead of passing unchecked.
+# them as Debian would: lintian, the control fields, the hardening of the program and its Qt
+# module (ELF headers, compile commands), their debug symbols in the dbgsym packages, the
+# AppStream data. Without lintian or appstreamcli (scripts/install-deps.sh) it fails.
 # Usage: deb_package_test.sh BUILD_DIR PACKAGE.deb DESKTOP_PACKAGE.deb DEBIAN_VERSION
 set -uo pipefail
 build=$1 deb=$2 desktop_deb=$3 version=$4
-failures=0
-check() {  # check "what" command...
-    local what=$1
-    shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
-holds() { grep -q -- "$2" <<<"$1"; }  # holds TEXT PATTERN
-lacks() { ! holds "$@"; }
+. "$(dirname "$0")/checks.sh"
 
 for tool in lintian appstreamcli readelf dpkg-deb python3; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "FAIL $tool is not installed (scripts/install-deps.sh installs it)"
-        exit 1
-    fi
+    command -v "$tool" >/dev/null || { echo "FAIL $tool is not installed"; exit 1; }
 done
 # name_version_arch.deb -> name-dbgsym_version_arch.ddeb
 ddeb_of() { echo "$(dirname "$1")/$(basename "$1" .deb | sed 's/_/-dbgsym_/').ddeb"; }
@@ -70,7 +58,9 @@ desktop Recommends = fonts-noto-cjk | fonts-wqy-microhei
 desktop Suggests = gnome-shell-extension-appindicator, qt6-wayland
 EOF
 
-# --- lintian; as root it says so on stderr, its findings go to stdout ---
+# --- lintian; as root it says so on stderr, its findings go to stdout. Among them: a missing
+# copyright file, changelog or man page, a binary or module left unstripped, or linked without
+# RELRO, BIND_NOW (FLAGS_1 NOW) or PIE. ---
 for package in "$deb" "$desktop_deb"; do
     check "lintian has nothing to say on $(basename "$package") (above)" \
         lintian --fail-on error,warning,info --display-info "$package" 2>/dev/null
@@ -86,7 +76,6 @@ dpkg-deb -x "$ddeb" "$root/ddeb"
 dpkg-deb -x "$desktop_ddeb" "$root/ddeb"
 bin=$root/deb/usr/bin/ovra7server
 module=$root/deb/usr/lib/ovra7server/ovra7server-qt.so
-check "the Qt module is installed (/usr/lib/ovra7server/ovra7server-qt.so)" test -s "$module"
 elf_expect() {  # elf_expect FILE NAME: lines "READELF-OPTIONS;holds|lacks;PATTERN;what" on stdin
     local options how pattern what
     while IFS=';' read -r options how pattern what; do
@@ -95,14 +84,10 @@ elf_expect() {  # elf_expect FILE NAME: lines "READELF-OPTIONS;holds|lacks;PATTE
     done
 }
 elf_expect "$bin" "the program" <<'EOF'
--hl;holds;Type: *DYN;position independent (PIE)
 -d;holds;FLAGS_1.*PIE;marked PIE for the loader
--hl;holds;GNU_RELRO;read-only relocations (RELRO)
--d;holds;BIND_NOW\|FLAGS_1.* NOW;bound at start (BIND_NOW)
 -hl;holds;GNU_STACK.* RW  ;no executable stack
 --dyn-syms;holds; __stack_chk_fail;stack protector (__stack_chk_fail)
 --dyn-syms;holds; __[a-z_]*_chk;fortified calls (__*_chk)
--S;lacks;\.debug_info;stripped of debug information
 -S;holds;\.gnu_debuglink;with a link to its debug file
 -S;lacks; \.comment ;without the compilers' .comment
 -d;lacks;NEEDED.*libQt6;links no Qt library, so a headless start loads none
@@ -110,10 +95,7 @@ elf_expect "$bin" "the program" <<'EOF'
 EOF
 elf_expect "$module" "the Qt module" <<'EOF'
 -d;holds;NEEDED.*libQt6Widgets;links Qt Widgets
--d;holds;BIND_NOW\|FLAGS.* NOW;bound at start (BIND_NOW)
--l;holds;GNU_RELRO;read-only relocations (RELRO)
 --dyn-syms;holds; ovra7_qt_module_open_v1$;has its entry point
--S;lacks;\.debug_info;stripped of debug information
 EOF
 debug_symbols() {  # debug_symbols FILE: the dbgsym packages hold its debug file, by build id
     local id

@@ -17,7 +17,7 @@ class TempFolder {
   // same count) would share one folder, its log, and its removal. The folder is made here or
   // another name is drawn, so it is this test's alone.
   TempFolder() {
-    static std::atomic<unsigned> counter{std::random_device{}()};
+    static std::atomic<unsigned> counter{std::random_device{}() % 1000000};
     auto base = std::filesystem::temp_directory_path();
     std::error_code error;
     do {
@@ -35,7 +35,9 @@ class TempFolder {
   const std::filesystem::path& path() const { return path_; }
   // The folder as UTF-8 text with a trailing separator, as the log and cache code expect.
   std::string dir() const { return path_.u8string() + platform::PathSeparator(); }
-  std::string file(const std::string& name) const { return (path_ / name).u8string(); }
+  std::string file(const std::string& name) const {
+    return (path_ / std::filesystem::u8path(name)).u8string();  // names are UTF-8 everywhere
+  }
 
  private:
   std::filesystem::path path_;

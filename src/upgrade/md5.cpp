@@ -129,6 +129,7 @@ void md5Transform(uint32_t state[4], const uint32_t x[16]) {
 }
 
 void md5Update(Md5Context* context, const uint8_t* bytes, uint32_t length) {
+  if (length == 0) return;  // an empty buffer may come as a null pointer, which memcpy must not get
   uint32_t used = (context->bitCount[0] >> 3) & 0x3F;
   uint32_t low = context->bitCount[0] + (length << 3);
   if (low < context->bitCount[0]) ++context->bitCount[1];

@@ -336,7 +336,9 @@ MessageBoxResult HeadlessHost::ShowMessageBox(Dialog* owner, const std::string& 
 
 void HeadlessHost::RecordProgress(const Dialog& dialog, int id, int pos,
                                   const std::string& text) {
-  if (keep_records_) progress_.push_back(ProgressRecord{dialog.dialog_template().caption, id, pos, text});
+  if (keep_records_) {
+    progress_.push_back(ProgressRecord{dialog.dialog_template().caption, id, pos, text});
+  }
 }
 
 void HeadlessHost::Announce(const std::string& line) {

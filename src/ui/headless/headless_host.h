@@ -75,8 +75,8 @@ class HeadlessHost : public Backend {
   // them in real time) until Quit; timers there move only with AdvanceTime.
   int RunMessageLoop() override;
   void Quit(int code) override;  // any thread
-  // Recorded (announcements(), see SetKeepRecords); printed on standard error with a time stamp
-  // when message boxes are printed (the real clock).
+  // Recorded (announcements()) with the virtual clock; printed on standard error with a time
+  // stamp when message boxes are printed (the real clock).
   void Announce(const std::string& line) override;
   // Virtual clock: the test plays the person (true). Real clock: nobody sees the windows (false).
   bool UserCanCloseWindows() const override { return user_present_; }
@@ -121,10 +121,6 @@ class HeadlessHost : public Backend {
   // Print each box and each announcement on standard error, time-stamped (default: on with the
   // real clock, off with the virtual).
   void SetPrintMessageBoxes(bool on) { print_boxes_ = on; }
-  // Keep message boxes, announcements, progress changes and menus for inspection (default: on
-  // with the virtual clock). The program's own host runs for months and announces every change
-  // of the server link: it only prints them, or its memory would grow with every reconnect.
-  void SetKeepRecords(bool on) { keep_records_ = on; }
   const std::vector<std::string>& announcements() const { return announcements_; }
 
   // --- tray -----------------------------------------------------------------------------
@@ -239,6 +235,9 @@ class HeadlessHost : public Backend {
   std::deque<int> menu_choices_;
   std::vector<MenuRecord> menus_;
   bool print_boxes_;
+  // Message boxes, announcements, progress changes and menus are kept for tests to inspect only
+  // with the virtual clock: the program's own host runs for months and announces every change of
+  // the server link, so keeping them would grow its memory with every reconnect.
   bool keep_records_;
   bool user_present_;
   std::function<void(Dialog&)> modal_driver_;

@@ -22,6 +22,11 @@ TEST(ControlProtocol, ParsesTheFiveRequestsAndRejectsAnythingElse) {
   for (const char* bad : {"", "mode", "mode x", "mode 1 2", "mode 1234567890", "start now", "START",
                           "\x01\x02", "mode 3x"})
     EXPECT_FALSE(platform::ParseControlRequest(bad, &command, &argument)) << bad;
+  // A request may fill the control line's 64 bytes, not one more.
+  const std::string show = "show\r\n";
+  ASSERT_TRUE(platform::ParseControlRequest(std::string(58, ' ') + show, &command, &argument));
+  EXPECT_EQ(platform::kControlShow, command);
+  EXPECT_FALSE(platform::ParseControlRequest(std::string(59, ' ') + show, &command, &argument));
   EXPECT_FALSE(platform::ParseControlRequest(std::string(100, 's'), &command, &argument));
 
   EXPECT_EQ("mode 3\n", platform::FormatControlRequest(platform::kControlMode, 3));

@@ -8,6 +8,7 @@
 #include "dfu/dfu_dialog_template.h"
 #include "flash_road.h"
 #include "platform/clock.h"
+#include "support/drive_host.h"
 #include "ui/headless/headless_host.h"
 
 namespace apptest {
@@ -37,9 +38,7 @@ TEST(FlashHeadless, ServerNoticeToFlashedReaderAndTheRelayBackOnItsPort) {
   // One look per timer that falls due (posts from other threads are delivered on the way).
   auto step = [&] {
     road.Tick();
-    const int64_t next = host.NextTimerInMs();
-    host.AdvanceTime(next <= 0 ? 10 : static_cast<uint64_t>(next));
-    platform::SleepMs(1);
+    testsupport::StepHost(host);
   };
   host.SetModalDriver([&](ui::Dialog&) {
     while (!closed && !road.ended()) step();

@@ -18,6 +18,7 @@
 #include "simulated_environment.h"
 #include "support/dfu_packages.h"
 #include "support/flash_statuses.h"
+#include "support/log_lines.h"
 #include "ui/backend.h"
 
 namespace apptest {
@@ -175,13 +176,9 @@ void FlashRoad::Check() {
       "Check DFU file success, m_HasDFUDevice = 1", "Find DFU Device success",
       "Select DFU Device success", "Launch Upgrade success", "Upgrade successful !",
       "Verify successful !"};
-  std::ifstream log(std::filesystem::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
   at = 0;
-  for (std::string line; std::getline(log, line) && at < logged.size();) {
-    const size_t text = line.find(' ', line.find(' ') + 1);  // after the date and time
-    if (text != std::string::npos && line.compare(text + 1, std::string::npos, logged[at]) == 0)
-      ++at;
-  }
+  for (const std::string& line : testsupport::LogLines())
+    if (at < logged.size() && line == logged[at]) ++at;
   EXPECT_EQ(at, logged.size()) << "missing from the log in order: " << logged[std::min(at, logged.size() - 1)];
   // The relay runs again, both ways, on the reader's port.
   ASSERT_NE(back_, nullptr);

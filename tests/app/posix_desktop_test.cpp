@@ -27,35 +27,17 @@
 #include "app/settings_store.h"
 #include "platform/app_data.h"
 #include "platform/autostart.h"
-#include "platform/desktop_events.h"
 #include "platform/control_protocol.h"
+#include "platform/desktop_events.h"
 #include "platform/executable.h"
 #include "platform/session_end.h"
 #include "platform/single_instance.h"
+#include "support/scoped_env.h"
 #include "support/temp_folder.h"
 
 namespace {
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
+using testsupport::ScopedEnv;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path);

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/port_discovery.h"
+#include "support/scoped_env.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -33,26 +34,7 @@ void AddUsbTty(const fs::path& root, const std::string& usbDevice, const std::st
   fs::create_directory_symlink(fs::relative(tty, root / "class/tty"), root / "class/tty" / name);
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
+using testsupport::ScopedEnv;
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/reader_usb.h"
 #include "reader_upgrade_side.h"
+#include "support/drive_host.h"
 #include "support/sim_dfu_device.h"
 #include "support/sim_hid_reader.h"
 #include "window_fixture.h"
@@ -52,14 +53,7 @@ class UpgradeFlowTest : public WindowTest {
   // the way) until `done`, giving the worker threads a moment between ticks. False when `done`
   // did not come within a generous real-time bound.
   bool Drive(const std::function<bool()>& done, int boundMs = 90000) {
-    const uint64_t end = platform::NowMs() + static_cast<uint64_t>(boundMs);
-    while (!done()) {
-      if (platform::NowMs() > end) return false;
-      int64_t next = host_.NextTimerInMs();
-      host_.AdvanceTime(next <= 0 ? 10 : static_cast<uint64_t>(next));
-      platform::SleepMs(1);
-    }
-    return true;
+    return testsupport::DriveHost(host_, done, boundMs);
   }
 
   std::vector<std::string> DialogStatusLines() const {

@@ -19,6 +19,7 @@
 #include "platform/serial.h"
 #include "simulated_environment.h"
 #include "support/card_server.h"
+#include "support/log_lines.h"
 #include "support/serial_cable.h"
 #include "support/sim_dfu_device.h"
 #include "support/simulated_reader.h"
@@ -135,20 +136,8 @@ class WindowTest : public testing::Test {
     return reader.CountFrames(code);
   }
 
-  std::vector<std::string> LogLines() const {
-    std::ifstream in(std::filesystem::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-      size_t first = line.find(' ');
-      size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
-      lines.push_back(second == std::string::npos ? line : line.substr(second + 1));
-    }
-    return lines;
-  }
-  int LogCount(const std::string& text) const {
-    auto lines = LogLines();
-    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
-  }
+  std::vector<std::string> LogLines() const { return testsupport::LogLines(); }
+  int LogCount(const std::string& text) const { return testsupport::LogCount(text); }
 
   testsupport::TempFolder folder_;
   HeadlessHost host_{ClockMode::kVirtual};

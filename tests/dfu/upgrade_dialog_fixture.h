@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/reader_usb.h"
 #include "support/dfu_packages.h"
+#include "support/drive_host.h"
 #include "support/flash_statuses.h"
 #include "support/sim_dfu_device.h"
 #include "support/sim_hid_reader.h"
@@ -59,14 +60,7 @@ class UpgradeDialogTest : public testing::Test {
   // Fires the dialog's timers on the virtual clock until `done`, giving the library's workers a
   // moment between ticks; false when `done` did not come within a generous real-time bound.
   bool Drive(const std::function<bool()>& done) {
-    const uint64_t end = platform::NowMs() + 60000;
-    while (!done()) {
-      if (platform::NowMs() > end) return false;
-      int64_t next = host_.NextTimerInMs();
-      host_.AdvanceTime(next <= 0 ? 10 : static_cast<uint64_t>(next));
-      platform::SleepMs(1);
-    }
-    return true;
+    return testsupport::DriveHost(host_, done, 60000);
   }
   bool DriveToEnd(DFUpgradeDialog& d) {
     return Drive([&] { return d.sequenceEnded(); });

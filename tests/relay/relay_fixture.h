@@ -18,6 +18,7 @@
 #include "log/log.h"
 #include "relay/ovra7_service.h"
 #include "support/card_server.h"
+#include "support/log_lines.h"
 #include "support/serial_cable.h"
 #include "support/simulated_reader.h"
 #include "support/temp_folder.h"
@@ -151,20 +152,8 @@ class RelayTest : public testing::Test {
   }
 
   // The texts of the log's lines, time stamps removed, in order.
-  std::vector<std::string> LogLines() const {
-    std::ifstream file(std::filesystem::u8path(ovra7log::CurrentLogPath()), std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) {
-      size_t first = line.find(' ');
-      size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
-      lines.push_back(second == std::string::npos ? line : line.substr(second + 1));
-    }
-    return lines;
-  }
-  int LogCount(const std::string& text) const {
-    auto lines = LogLines();
-    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
-  }
+  std::vector<std::string> LogLines() const { return testsupport::LogLines(); }
+  int LogCount(const std::string& text) const { return testsupport::LogCount(text); }
   bool LogHas(const std::string& text) const { return LogCount(text) > 0; }
   // The relay thread writes its lines asynchronously.
   bool WaitLog(const std::string& text) const {

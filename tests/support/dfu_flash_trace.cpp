@@ -19,6 +19,7 @@
 #include "dfu/dfuse/stdfufiles.h"
 #include "dfu/dfuse/stdfuprt.h"
 #include "dfu_packages.h"
+#include "drive_host.h"
 #include "platform/clock.h"
 #include "sim_dfu_device.h"
 #include "ui/headless/headless_host.h"
@@ -129,13 +130,8 @@ int RecordDialog(const char* packagePath, const char* tracePath) {
     dialog.SetHasDFUDevice(1);
     dialog.StartUpgrade(packagePath);
     if (dialog.Create()) {
-      const uint64_t end = platform::NowMs() + 120000;
-      while (!dialog.sequenceEnded() && platform::NowMs() < end) {
-        int64_t next = ui.NextTimerInMs();
-        ui.AdvanceTime(next <= 0 ? 10 : static_cast<uint64_t>(next));
-        platform::SleepMs(1);
-      }
-      ok = dialog.flashCompleted();
+      ok = testsupport::DriveHost(ui, [&] { return dialog.sequenceEnded(); }, 120000) &&
+           dialog.flashCompleted();
       dialog.DestroyWindow();
     }
   }

@@ -7,13 +7,14 @@
 #include <fstream>
 #include <string>
 
+#include "support/scoped_env.h"
 #include "support/temp_folder.h"
-#include "ui/scoped_env.h"
+#include "ui/unix_socket_file.h"
 
 namespace {
 
 using ui::qt::ChooseQtPlatform;
-using ui_test::ScopedEnv;
+using testsupport::ScopedEnv;
 using ui_test::UnixSocketFile;
 
 // A runtime folder with a compositor's socket (wayland-1, taking connections), a gone one's

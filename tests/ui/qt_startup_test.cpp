@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "support/scoped_env.h"
 #include "support/temp_folder.h"
 #include "ui/backend.h"
 #include "ui/qt_module_loader.h"
-#include "ui/scoped_env.h"
+#include "ui/unix_socket_file.h"
 
 namespace {
 
-using ui_test::ScopedEnv;
+using testsupport::ScopedEnv;
 
 // What making a backend wrote on standard error; it must have made none.
 std::string NoBackend(const std::function<std::unique_ptr<ui::Backend>()>& make) {

@@ -1,37 +1,14 @@
-// Environment variables and Unix sockets for the tests of the display check (POSIX only).
+// Unix socket files for the tests of the display check (POSIX only).
 #pragma once
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
 namespace ui_test {
-
-// Sets an environment variable for one scope (unset when value is null).
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // A Unix stream socket file at path: listening (a compositor taking connections) or stale (the
 // file of one that has gone: there, but nobody accepts).

@@ -200,17 +200,30 @@ def relinked(build, output):
     return [os.path.abspath(os.path.join(build, f)) for f in found]
 
 
+def names_a_program(path, programs):
+    """Whether the file at path holds the path of one of the programs (a test that was built
+    with the program's path, and starts it, names it nowhere on its command line)."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError:
+        return False
+    return any(p.encode() in data for p in programs)
+
+
 def suites_to_run(suites, build, programs):
     """The suites a change to these programs can reach: those that run one of them or a program
-    beside it (a module is loaded by the program in its folder), and those that run no program
-    of the build by name (scripts that find theirs otherwise)."""
+    beside it (a module is loaded by the program in its folder) or a program built with the path
+    of one, and those that run no program of the build by name (scripts that find theirs
+    otherwise)."""
     root = os.path.abspath(build) + os.sep
     folders = {os.path.dirname(p) for p in programs}
     chosen = []
     for name, text in suites.items():
         named = [w.split("=", 1)[-1] for w in text.split()]
         run = [w for w in named if w.startswith(root) and os.path.isfile(w) and os.access(w, os.X_OK)]
-        if not run or any(w in programs or os.path.dirname(w) in folders for w in run):
+        if not run or any(w in programs or os.path.dirname(w) in folders or
+                          names_a_program(w, programs) for w in run):
             chosen.append(name)
     return chosen
 

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/clock.h"
 #include "relay/ovra7_service.h"
 #include "support/card_server.h"
+#include "support/scoped_env.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -53,6 +55,9 @@ class Program {
   bool started() const { return pid_ > 0; }
   bool Write(const std::string& text) {
     return write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  void Interrupt() {
+    if (pid_ > 0 && !exited_) kill(pid_, SIGINT);
   }
   void CloseStdin() {
     if (stdin_ >= 0) close(stdin_);
@@ -96,14 +101,14 @@ TEST(ReaderSim, AnswersWithItsSettingsAndRelaysStdinThroughTheService) {
   testsupport::CardServer server;
   ASSERT_TRUE(server.ok());
   const std::string link = folder.file("ttyACM0");  // port 1
-  Program sim({READER_SIM_PATH, "--pty", link, "--connect", "1500", "--cat1-model", "0x33",
+  Program sim({READER_SIM_PATH, "--pty", link, "--connect", "100", "--cat1-model", "0x33",
                "--host", "127.0.0.1", "--port", std::to_string(server.port()), "--heartbeat",
                "120,300", "--quality-delay", "77", "--relay", "stdin", "--quiet"});
   ASSERT_TRUE(sim.started());
   std::string out = sim.WaitOutput("OVRA7_DEV_DIR=", 5000);
   ASSERT_NE(out.find("port 1 (ttyACM0)"), std::string::npos) << out;
 
-  setenv("OVRA7_DEV_DIR", folder.path().c_str(), 1);
+  testsupport::ScopedEnv dev("OVRA7_DEV_DIR", folder.path().string());
   Ovra7Service service(nullptr, nullptr);
   service.SetServerAddress("127.0.0.1", server.port());
   ASSERT_EQ(service.Start(1, {"自动"}), 1);
@@ -135,7 +140,53 @@ TEST(ReaderSim, AnswersWithItsSettingsAndRelaysStdinThroughTheService) {
   EXPECT_EQ(sim.WaitExit(8000), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(link));
   service.Stop(false);
-  unsetenv("OVRA7_DEV_DIR");
+}
+
+// Pattern mode sends numbered relay frames by itself and, when interrupted, reports how much the
+// host relayed back and how much of that came back as sent: here the server echoes what it gets.
+TEST(ReaderSim, PatternModeReportsWhatTheHostRelayedBack) {
+  testsupport::TempFolder folder;
+  testsupport::CardServer server;
+  ASSERT_TRUE(server.ok());
+  const std::string link = folder.file("ttyACM0");
+  Program sim({READER_SIM_PATH, "--pty", link, "--connect", "100", "--host", "127.0.0.1",
+               "--port", std::to_string(server.port()), "--relay", "pattern", "--pattern-bytes",
+               "40", "--pattern-ms", "20", "--quiet"});
+  ASSERT_TRUE(sim.started());
+  ASSERT_NE(sim.WaitOutput("OVRA7_DEV_DIR=", 5000).find("port 1 (ttyACM0)"), std::string::npos);
+  testsupport::ScopedEnv dev("OVRA7_DEV_DIR", folder.path().string());
+  Ovra7Service service(nullptr, nullptr);
+  service.SetServerAddress("127.0.0.1", server.port());
+  ASSERT_EQ(service.Start(1, {"自动"}), 1);
+  ASSERT_TRUE(server.WaitConnections(1, 10000));
+  // Echo until three frames' worth has gone back through the service to the reader's port.
+  size_t echoed = 0;
+  for (uint64_t end = platform::NowMs() + 30000;
+       (echoed < 120 || service.GetServerRecvBytes() < echoed) && platform::NowMs() < end;
+       platform::SleepMs(10)) {
+    const std::vector<uint8_t> got = server.Received();
+    if (got.size() > echoed) {
+      ASSERT_TRUE(server.Send(std::vector<uint8_t>(got.begin() + echoed, got.end())));
+      echoed = got.size();
+    }
+  }
+  ASSERT_GE(service.GetServerRecvBytes(), 120u);
+  sim.Interrupt();
+  EXPECT_EQ(sim.WaitExit(10000), 0);
+  service.Stop(false);
+  const std::string out = sim.WaitOutput(" as sent\n", 5000);
+  size_t sent = 0, frames = 0, back = 0, same = 0;
+  const size_t at = out.find("pattern: ");
+  ASSERT_NE(at, std::string::npos) << out;
+  ASSERT_EQ(std::sscanf(out.c_str() + at,
+                        "pattern: sent %zu bytes in %zu frames; the host relayed back %zu bytes, "
+                        "the first %zu of them as sent",
+                        &sent, &frames, &back, &same), 4) << out;
+  EXPECT_EQ(sent, 40 * frames) << out;
+  // Frames sent before the server link was up may be lost; what came back is counted.
+  EXPECT_GE(back, 120u) << out;
+  EXPECT_LE(same, back) << out;
+  EXPECT_LE(back, sent) << out;
 }
 
 // A number out of its range is refused with the reason and the usage on stderr; the range's ends

@@ -19,7 +19,8 @@ a call left out.
       prints the kill rate and every survivor.
 
 The sample names each mutant by file, line and the line's text before and after, so the same
-sample can be run again after the tests change (a line that moved is found by its text).
+sample can be run again after the tests change (a line that moved is found by its text, and by its
+place among the lines of the same text).
 """
 import argparse
 import json
@@ -129,10 +130,17 @@ def sample(args):
     sites = []
     for path in source_files():
         with open(os.path.join(ROOT, path), encoding="utf-8") as f:
-            for number, line in enumerate(f, 1):
-                for kind, mutated in line_mutants(line):
-                    sites.append({"file": path, "line": number, "kind": kind,
-                                  "before": line, "after": mutated})
+            lines = f.readlines()
+        copies = {}
+        for number, line in enumerate(lines, 1):
+            nth = copies.get(line, 0)
+            copies[line] = nth + 1
+            for kind, mutated in line_mutants(line):
+                sites.append({"file": path, "line": number, "kind": kind,
+                              "before": line, "after": mutated, "nth": nth})
+        for site in sites:
+            if site["file"] == path:
+                site["copies"] = copies[site["before"]]
     rng = random.Random(args.seed)
     chosen = rng.sample(sites, min(args.count, len(sites)))
     chosen.sort(key=lambda s: (s["file"], s["line"]))
@@ -149,12 +157,15 @@ def sample(args):
 
 
 def find_line(lines, mutant):
-    """Index of the mutant's line: where the sample saw it, else the nearest line with its
-    text; None when the text is gone."""
+    """Index of the mutant's line: where the sample saw it, else the line with its text that
+    stands at the same place among that text's copies (the same loop in two functions: lines
+    moving does not change that order), else the nearest one; None when the text is gone."""
     at = mutant["line"] - 1
     if 0 <= at < len(lines) and lines[at] == mutant["before"]:
         return at
     matches = [i for i, l in enumerate(lines) if l == mutant["before"]]
+    if matches and len(matches) == mutant.get("copies"):
+        return matches[mutant["nth"]]
     return min(matches, key=lambda i: abs(i - at)) if matches else None
 
 

@@ -132,15 +132,15 @@ def sample(args):
         with open(os.path.join(ROOT, path), encoding="utf-8") as f:
             lines = f.readlines()
         copies = {}
+        for line in lines:
+            copies[line] = copies.get(line, 0) + 1
+        seen = {}
         for number, line in enumerate(lines, 1):
-            nth = copies.get(line, 0)
-            copies[line] = nth + 1
+            nth = seen.get(line, 0)
+            seen[line] = nth + 1
             for kind, mutated in line_mutants(line):
-                sites.append({"file": path, "line": number, "kind": kind,
-                              "before": line, "after": mutated, "nth": nth})
-        for site in sites:
-            if site["file"] == path:
-                site["copies"] = copies[site["before"]]
+                sites.append({"file": path, "line": number, "kind": kind, "before": line,
+                              "after": mutated, "nth": nth, "copies": copies[line]})
     rng = random.Random(args.seed)
     chosen = rng.sample(sites, min(args.count, len(sites)))
     chosen.sort(key=lambda s: (s["file"], s["line"]))
